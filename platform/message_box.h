@@ -1,6 +1,6 @@
 // The one way Varnelo speaks to the user: a modal message box. The program shows its boxes
 // through a MessageBoxes object handed to whoever needs one; the real one is Qt's (QtMessageBoxes
-// in platform/message_box_qt.h), tests hand in a recorder.
+// in platform/qt/message_box_qt.h, library platform_qt), tests hand in a recorder.
 #pragma once
 
 #include "platform/text.h"
@@ -32,5 +32,11 @@ public:
 
 // The caption a box shows when it is given none.
 Text DefaultCaption();
+
+// The program's fatal boxes: shows the box, and once it is closed ends the program with exit code 0
+// through std::exit, so that functions registered with std::atexit and the destructors of static
+// objects run (the program's exit handler hooks in there). Stack objects are not destroyed. The
+// one place where the program ends itself after a message.
+[[noreturn]] void FatalExit(MessageBoxes& boxes, const MessageBoxRequest& request);
 
 }  // namespace varnelo
