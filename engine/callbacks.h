@@ -8,6 +8,7 @@
 #pragma once
 
 #include "engine/library_exports.h"
+#include "engine/marshalling.h"
 #include "platform/text.h"
 
 namespace varnelo {
@@ -27,8 +28,29 @@ int ExampleWebSocketCallback(int context, int connectionId, int messageId, int k
                              const Text& method, const Text& url, int pid, int reserved);
 
 // Adapters with exactly the library's parameter lists: each copies its string parameters
-// (CopyLibraryString; null gives ""), calls its example handler with the integers unchanged and
-// the texts in the order received, and answers the handler's result. They keep no state.
+// (CopyLibraryString; null gives ""), calls its handler with the integers unchanged and the texts
+// in the order received, and answers the handler's result. They keep no state; the texts live
+// until the handler returns.
+template <auto Handler>
+int AdaptHttpCallback(int context, int connectionId, int messageId, int kind, const char* method,
+                      const char* url, const char* error, int pid) {
+    return Handler(context, connectionId, messageId, kind, CopyLibraryString(method),
+                   CopyLibraryString(url), CopyLibraryString(error), pid);
+}
+template <auto Handler>
+int AdaptTcpCallback(int context, const char* localAddress, const char* remoteAddress, int kind,
+                     int messageId, int connectionId, int pid, int length, int reserved) {
+    return Handler(context, CopyLibraryString(localAddress), CopyLibraryString(remoteAddress),
+                   kind, messageId, connectionId, pid, length, reserved);
+}
+template <auto Handler>
+int AdaptWebSocketCallback(int context, int connectionId, int messageId, int kind,
+                           const char* method, const char* url, int pid, int reserved) {
+    return Handler(context, connectionId, messageId, kind, CopyLibraryString(method),
+                   CopyLibraryString(url), pid, reserved);
+}
+
+// The adapters of the example handlers.
 int HttpCallbackAdapter(int context, int connectionId, int messageId, int kind, const char* method,
                         const char* url, const char* error, int pid);
 int TcpCallbackAdapter(int context, const char* localAddress, const char* remoteAddress, int kind,

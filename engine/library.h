@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "engine/library_exports.h"
@@ -24,7 +25,7 @@ inline constexpr const char* kLibraryFileName = "SunnyNet.dll";
 
 // Every export's pointer, null when the library lacks it or could not be loaded.
 struct LibraryExports {
-#define VARNELO_EXPORT_POINTER(name, type) type* name = nullptr;
+#define VARNELO_EXPORT_POINTER(name, type) std::add_pointer_t<type> name = nullptr;
     VARNELO_SUNNYNET_EXPORTS(VARNELO_EXPORT_POINTER)
 #undef VARNELO_EXPORT_POINTER
 };
