@@ -1,0 +1,117 @@
+#include "platform/process_table.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+namespace varnelo {
+namespace {
+
+constexpr std::string_view kDeletedSuffix = " (deleted)";
+
+std::string BaseName(std::string_view path) {
+    std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// Reads a small /proc file relative to the process's folder; empty on failure.
+std::string ReadSmallFile(int dirFd, const char* name) {
+    int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    char buffer[4096];
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, sizeof buffer);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string ExeNameFromLink(int procFd, const std::string& pidName) {
+    char buffer[4096];
+    const std::string link = pidName + "/exe";
+    ssize_t n = ::readlinkat(procFd, link.c_str(), buffer, sizeof buffer);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return std::string();
+    std::string_view target(buffer, static_cast<std::size_t>(n));
+    // A replaced or removed executable shows as "<path> (deleted)"; the name is still the path's.
+    if (target.size() > kDeletedSuffix.size() && target.ends_with(kDeletedSuffix)) {
+        target.remove_suffix(kDeletedSuffix.size());
+    }
+    return BaseName(target);
+}
+
+std::string ExeNameFromFiles(int procFd, const std::string& pidName) {
+    int dirFd = ::openat(procFd, pidName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return std::string();
+    std::string cmdline = ReadSmallFile(dirFd, "cmdline");
+    std::string name;
+    if (!cmdline.empty()) {
+        std::string first = cmdline.substr(0, cmdline.find('\0'));
+        first = first.substr(0, first.find(' '));
+        name = BaseName(first);
+    }
+    if (name.empty()) {
+        name = ReadSmallFile(dirFd, "comm");
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+    }
+    ::close(dirFd);
+    return name;
+}
+
+std::optional<Utf16> NameOf(int procFd, const std::string& pidName) {
+    std::string name = ExeNameFromLink(procFd, pidName);
+    if (name.empty()) name = ExeNameFromFiles(procFd, pidName);
+    if (name.empty()) return std::nullopt;  // the process ended while we looked
+    return Utf8ToUtf16(name);
+}
+
+bool ParsePid(const char* s, std::uint32_t& pid) {
+    if (*s == '\0') return false;
+    std::uint64_t value = 0;
+    for (; *s; ++s) {
+        if (*s < '0' || *s > '9') return false;
+        value = value * 10 + static_cast<std::uint64_t>(*s - '0');
+        if (value > 0xFFFFFFFFu) return false;
+    }
+    pid = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+class ProcProcessTable final : public ProcessTable {
+public:
+    std::vector<ProcessEntry> Snapshot() override {
+        std::vector<ProcessEntry> entries;
+        DIR* dir = ::opendir("/proc");
+        if (!dir) return entries;
+        const int procFd = ::dirfd(dir);
+        while (const dirent* entry = ::readdir(dir)) {
+            std::uint32_t pid;
+            if (!ParsePid(entry->d_name, pid)) continue;
+            if (auto name = NameOf(procFd, entry->d_name)) {
+                entries.push_back(ProcessEntry{pid, std::move(*name)});
+            }
+        }
+        ::closedir(dir);
+        return entries;
+    }
+
+    std::optional<Utf16> ExeNameOf(std::uint32_t pid) override {
+        int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (procFd < 0) return std::nullopt;
+        auto name = NameOf(procFd, std::to_string(pid));
+        ::close(procFd);
+        return name;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ProcessTable> MakeSystemProcessTable() {
+    return std::make_unique<ProcProcessTable>();
+}
+
+}  // namespace varnelo
