@@ -33,18 +33,23 @@ using DestinationResolver =
 
 class Relay {
 public:
-    explicit Relay(uint32_t socketMark);  // mark put on every outgoing socket (SO_MARK)
+    // Mark put on every outgoing socket (SO_MARK; needs CAP_NET_ADMIN). A connection whose
+    // outgoing socket cannot be marked is closed. 0 = no mark (tests without root).
+    explicit Relay(uint32_t socketMark);
     ~Relay();                             // Stop()
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
     // Listens on 127.0.0.1:port and [::1]:port and starts the engine thread. false + reason when
-    // a listener cannot be made (the port in use...) or the relay already runs. Port 0 picks a
-    // free port (see Port()), for tests; both listeners then share it when the system allows.
+    // a listener cannot be made (the port in use...) or the relay already runs. A machine without
+    // IPv6 loopback gets the IPv4 listener only. Port 0 picks a free port (see Port()), for tests.
+    // Raises the process's soft limit of open files to its hard limit: every relayed connection
+    // holds up to six descriptors (two sockets, two pipes).
     bool Start(uint16_t port, std::string* error);
     void Stop();  // closes listeners and every connection, joins; harmless when not started
 
-    // Thread-safe; nullopt = direct. Applies to connections accepted afterwards.
+    // Thread-safe; nullopt = direct. Applies to connections accepted afterwards. A host name is
+    // resolved here (blocking); while it cannot be resolved, connections fail closed.
     void SetUpstream(std::optional<Upstream> upstream);
     size_t ConnectionCount() const;  // live relayed connections
 
@@ -54,8 +59,6 @@ public:
     // For tests; call before Start.
     void SetDestinationResolver(DestinationResolver resolver);
     void SetTimeouts(RelayTimeouts timeouts);
-    // Listen on 127.0.0.1 only (for tests on machines without IPv6 loopback); call before Start.
-    void SetIpv4Only(bool ipv4Only);
 
 private:
     struct Impl;
