@@ -20,12 +20,17 @@ namespace {
 using namespace testing;
 using namespace std::chrono_literals;
 
+const std::string& ServerReply() {
+    static const std::string reply = Pattern(2 << 20, 7);
+    return reply;
+}
+
 // Sends everything it gets back once the client has ended, then a reply of its own.
 void ReplyAfterEnd(int fd) {
     std::string request;
     if (!ReadToEnd(fd, &request)) return;
     SendAll(fd, request);
-    SendAll(fd, Pattern(2 << 20, 7));
+    SendAll(fd, ServerReply());
 }
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
@@ -88,7 +93,7 @@ TEST_F(RelayTest, CarriesBothDirectionsThroughTheProxyWithHalfClose) {
     const std::string request = Pattern(3 << 20, 1);
     std::string answer;
     ASSERT_TRUE(Exchange(relay.Port(), request, &answer));
-    EXPECT_TRUE(answer == request + Pattern(2 << 20, 7)) << "answer of " << answer.size() << " bytes";
+    EXPECT_TRUE(answer == request + ServerReply()) << "answer of " << answer.size() << " bytes";
     EXPECT_EQ(proxy.Connected(), 1);
     EXPECT_EQ(ntohs(proxy.LastTarget().sin_port), destination.Port());
     EXPECT_TRUE(WaitFor([&] { return relay.ConnectionCount() == 0; }));
@@ -101,7 +106,7 @@ TEST_F(RelayTest, GoesDirectWithoutUpstream) {
 
     std::string answer;
     ASSERT_TRUE(Exchange(relay.Port(), "hello", &answer));
-    EXPECT_EQ(answer, "hello" + Pattern(2 << 20, 7));
+    EXPECT_EQ(answer, "hello" + ServerReply());
     EXPECT_EQ(proxy.Accepted(), 0);
     EXPECT_EQ(destination.Accepted(), 1);
 }
@@ -119,7 +124,10 @@ TEST_F(RelayTest, KeepsServerDataThatArrivesWithTheConnectReply) {
 }
 
 TEST_F(RelayTest, ManyConcurrentConnectionsKeepTheirBytes) {
-    TestServer destination(ReplyAfterEnd);
+    TestServer destination([](int fd) {
+        std::string request;
+        if (ReadToEnd(fd, &request)) SendAll(fd, request + "end");
+    });
     TestProxy proxy({.user = "alice", .password = "s:e@cret"});
     StartRelay(destination.Port(), ProxyAt(proxy.Port()));
 
@@ -128,8 +136,8 @@ TEST_F(RelayTest, ManyConcurrentConnectionsKeepTheirBytes) {
     std::vector<std::thread> clients;
     for (int i = 0; i < kClients; ++i) {
         clients.emplace_back([&, i] {
-            std::string request = Pattern(100000 + i * 1000, i + 100), answer;
-            if (Exchange(relay.Port(), request, &answer) && answer == request + Pattern(2 << 20, 7)) {
+            std::string request = Pattern(50000 + i * 1000, i + 100), answer;
+            if (Exchange(relay.Port(), request, &answer) && answer == request + "end") {
                 ++intact;
             }
         });
