@@ -2,9 +2,8 @@
 // without a login. Its plain text holds fields written as key【value】.
 #pragma once
 
-#include <string>
-
 #include "platform/text.h"
+#include "support/script_engine.h"
 
 namespace varnelo {
 
@@ -19,11 +18,11 @@ struct NoticeRecord {
 // https://share.weiyun.com/<share key> unless the build says otherwise.
 Text NoticeShareAddress();
 
-// How the two requests of a fetch are made. The defaults are the program's; tests trust their own
-// authority and shorten the limits.
+// How a fetch is made. The defaults are the program's. The authorities trusted for the two
+// requests are WebAccess's (SetExtraTrustedAuthorities adds a test authority).
 struct NoticeFetchOptions {
-    // PEM file of certificate authorities trusted in addition to the system's store; empty: none.
-    std::string extraAuthorityFile;
+    int timeoutSeconds = 0;      // per request, as WebAccess takes it (<= 0: its default of 30 s)
+    ScriptLimits scriptLimits;   // bounds the evaluation of the answer
 };
 
 // Reads the notice text of the share at `shareAddress` (https://host/<share key>): a GET of the

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "notice/update_window.h"
@@ -30,6 +31,8 @@ struct SelfUpdateOptions {
     // store; empty: the system's store (tests only).
     std::string authorityFile;
     std::chrono::milliseconds closeDelay{300};  // the wait between starting the script and closing
+    // Told the process id of the started script (tests wait for it and reap it).
+    std::function<void(int)> scriptStarted;
 };
 
 // Sets the caption "正在更新...", downloads `updateAddress` into temp_new.exe in the program's
@@ -73,8 +76,9 @@ bool IsExecutableForThisMachine(const std::string& path);
 std::string ReplacementScriptText(const SelfUpdateTarget& target, const std::string& downloadPath,
                                   const std::string& scriptPath, unsigned permissions);
 
-// Writes update.sh beside the program and starts it with /bin/sh in a session of its own, without
-// waiting. False when the script cannot be written or started (the script file is then removed).
-bool StartReplacementScript(const SelfUpdateTarget& target, const std::string& downloadPath);
+// Writes update.sh beside the program and starts it with /bin/sh in a session of its own, its
+// standard streams on /dev/null, without waiting. Returns the script's process id, or 0 when the
+// script cannot be written or started (the script file is then removed).
+int StartReplacementScript(const SelfUpdateTarget& target, const std::string& downloadPath);
 
 }  // namespace varnelo
