@@ -11,17 +11,20 @@
 //
 //   "700 当前系统不支持WinHttp服务!"  the HTTP transport cannot be initialised
 //   "701 解析URL地址失败!"           the URL is not an absolute http or https URL
-//   "702 创建WinHttp会话失败!"       a transfer handle cannot be created
+//   "702 创建WinHttp会话失败!"       a transfer handle cannot be created, or the proxy text names
+//                                   no usable http proxy
 //   "705 设置超时时间失败!"           the time-outs cannot be set
 //   "703 创建WinHttp连接失败!"       the host (or the proxy) cannot be resolved or connected,
 //                                   including a time-out before the connection stood
-//   "704 创建WinHttp请求失败!"       the verb, the proxy text or the URL is refused by the transport
+//   "704 创建WinHttp请求失败!"       the verb or the URL is refused by the transport
 //   "707 设置代理凭证失败!"           server or proxy credentials cannot be set
+//   "忽略错误/证书错误  失败！"        the certificate checks cannot be set up (immediate return)
 //   "708 禁止自动设置Cookies失败!"    the cookie handling cannot be set
 //   "709 重定向设置失败!"             the redirect control cannot be set
 //   "710 设置协议头失败!"             the header block has a non-empty line without ":"
 //   "711 发送请求失败!"               sending failed: TLS handshake or certificate verification,
-//                                   a proxy that refuses the tunnel, a write error or time-out
+//                                   a proxy that refuses the tunnel (for https), a write error
+//                                   or a time-out while sending
 //   "712 服务器未响应!"               the request went out but no complete response header came
 //                                   back (closed, time-out, garbage, too many redirects)
 //   "713 读取数据失败!"               the response headers came but reading the body failed; the
@@ -80,8 +83,8 @@ struct WebAccessRequest {
 // Performs the request and returns the body decoded to text by DecodeResponseText; empty when the
 // request fails (see above). Blocks the calling thread until the request ends, then runs the
 // pending-messages hook (not after a 700 failure nor after the immediate-return failures 707, 708,
-// 709). Safe to call from several threads at once; the process-wide settings below should be made
-// before the first call.
+// 709 and the certificate one). Safe to call from several threads at once; the process-wide
+// settings below should be made before the first call.
 Text WebAccess(WebAccessRequest& request);
 
 // The verb sent for a verb number ("GET" for numbers outside 0-8).
