@@ -15,39 +15,54 @@ static_assert(std::is_same_v<decltype(&WebSocketCallbackAdapter), WebSocketCallb
 // reports. They act on none and answer 0.
 int ExampleHttpCallback(int, int, int, int kind, const Text&, const Text&, const Text&, int) {
     switch (kind) {
-        case 1: break;
-        case 2: break;
-        case 3: break;
-        default: break;
+        case 1:
+            break;
+        case 2:
+            break;
+        case 3:
+            break;
+        default:
+            break;
     }
     return 0;
 }
 
 int ExampleTcpCallback(int, const Text&, const Text&, int kind, int, int, int, int, int) {
     switch (kind) {
-        case 4: break;
-        case 0: break;
-        case 1: break;
-        case 2: break;
-        case 3: break;
-        default: break;
+        case 4:
+            break;
+        case 0:
+            break;
+        case 1:
+            break;
+        case 2:
+            break;
+        case 3:
+            break;
+        default:
+            break;
     }
     return 0;
 }
 
 int ExampleWebSocketCallback(int, int, int, int kind, const Text&, const Text&, int, int) {
     switch (kind) {
-        case 1: break;
-        case 2: break;
-        case 3: break;
-        case 4: break;
-        default: break;
+        case 1:
+            break;
+        case 2:
+            break;
+        case 3:
+            break;
+        case 4:
+            break;
+        default:
+            break;
     }
     return 0;
 }
 
-int HttpCallbackAdapter(int context, int connectionId, int messageId, int kind,
-                        const char* method, const char* url, const char* error, int pid) {
+int HttpCallbackAdapter(int context, int connectionId, int messageId, int kind, const char* method,
+                        const char* url, const char* error, int pid) {
     return AdaptHttpCallback<&ExampleHttpCallback>(context, connectionId, messageId, kind, method,
                                                    url, error, pid);
 }
@@ -60,8 +75,8 @@ int TcpCallbackAdapter(int context, const char* localAddress, const char* remote
 
 int WebSocketCallbackAdapter(int context, int connectionId, int messageId, int kind,
                              const char* method, const char* url, int pid, int reserved) {
-    return AdaptWebSocketCallback<&ExampleWebSocketCallback>(context, connectionId, messageId,
-                                                             kind, method, url, pid, reserved);
+    return AdaptWebSocketCallback<&ExampleWebSocketCallback>(context, connectionId, messageId, kind,
+                                                             method, url, pid, reserved);
 }
 
-}
+}  // namespace varnelo

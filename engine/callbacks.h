@@ -40,8 +40,8 @@ int AdaptHttpCallback(int context, int connectionId, int messageId, int kind, co
 template <auto Handler>
 int AdaptTcpCallback(int context, const char* localAddress, const char* remoteAddress, int kind,
                      int messageId, int connectionId, int pid, int length, int reserved) {
-    return Handler(context, CopyLibraryString(localAddress), CopyLibraryString(remoteAddress),
-                   kind, messageId, connectionId, pid, length, reserved);
+    return Handler(context, CopyLibraryString(localAddress), CopyLibraryString(remoteAddress), kind,
+                   messageId, connectionId, pid, length, reserved);
 }
 template <auto Handler>
 int AdaptWebSocketCallback(int context, int connectionId, int messageId, int kind,

@@ -29,8 +29,7 @@ int SeeTcp(int a, const Text& local, const Text& remote, int kind, int b, int c,
     return -102;
 }
 
-int SeeWebSocket(int a, int b, int c, int kind, const Text& method, const Text& url, int d,
-                 int e) {
+int SeeWebSocket(int a, int b, int c, int kind, const Text& method, const Text& url, int d, int e) {
     seen = Join({std::to_string(a), std::to_string(b), std::to_string(c), std::to_string(kind),
                  method, url, std::to_string(d), std::to_string(e)});
     return 103;

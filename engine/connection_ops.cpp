@@ -75,7 +75,8 @@ int ConnectionOps::SetTcpConnectionIP(int id, const Text& ip) {
 }
 
 int ConnectionOps::TcpSendMsg(int client, int id, const ByteSet& data) {
-    if (client == 0) return VARNELO_CALL(*library_, TcpSendMsg, id, BytesPointer(data), BytesCount(data));
+    if (client == 0)
+        return VARNELO_CALL(*library_, TcpSendMsg, id, BytesPointer(data), BytesCount(data));
     return VARNELO_CALL(*library_, TcpSendMsgClient, id, BytesPointer(data), BytesCount(data));
 }
 

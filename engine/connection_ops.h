@@ -1,8 +1,8 @@
 // ConnectionOps: the library's operations on single messages and connections (named by the
 // library's integer ids) and two library-wide settings. None uses an engine context. Results pass
-// back unchanged; byte sets go as pointer and count (an empty set as a valid pointer and 0); buffers
-// the library returns are copied and released with Free (null: the empty set, no Free). A missing
-// export answers 0, the empty set or does nothing (see Library).
+// back unchanged; byte sets go as pointer and count (an empty set as a valid pointer and 0);
+// buffers the library returns are copied and released with Free (null: the empty set, no Free). A
+// missing export answers 0, the empty set or does nothing (see Library).
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 namespace varnelo {
 
 class ConnectionOps {
-public:
+  public:
     // Runs EnsureLibraryFile(boxes) and nothing else; works on the program's library.
     explicit ConnectionOps(MessageBoxes& boxes);
     // The same on another library object (tests).
@@ -50,7 +50,7 @@ public:
     int AddHttpCertificate(const Text& host, const LibraryCertificate& certificate, int value);
     void DelHttpCertificate(const Text& host);
 
-private:
+  private:
     Library* library_;
 };
 

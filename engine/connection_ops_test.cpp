@@ -14,7 +14,7 @@ using Calls = std::vector<std::string>;
 constexpr int kNoResult = -999999;
 
 class ConnectionOpsTest : public RecordingLibraryTest {
-protected:
+  protected:
     void SetUp() override {
         RecordingLibraryTest::SetUp();
         ops.emplace(boxes);
@@ -23,7 +23,7 @@ protected:
 };
 
 class FixedCertificate : public LibraryCertificate {
-public:
+  public:
     int LibraryContext() const override { return 12; }
 };
 
@@ -40,11 +40,18 @@ TEST_F(ConnectionOpsTest, ForwardsEveryOperationToItsExport) {
         const char* call;
     };
     const Case cases[] = {
-        {"SetDnsServer", [](ConnectionOps& o) { o.SetDnsServer("remote"); return kNoResult; },
+        {"SetDnsServer",
+         [](ConnectionOps& o) {
+             o.SetDnsServer("remote");
+             return kNoResult;
+         },
          "SetDnsServer(\"remote\")"},
         {"GetWebsocketBodyLen", [](ConnectionOps& o) { return o.GetWebsocketBodyLen(3); },
          "GetWebsocketBodyLen(3)"},
-        {"SetUdpData", [](ConnectionOps& o) { return o.SetUdpData(5, Bytes({"a\0b", 3})); },
+        {"SetUdpData",
+         [](ConnectionOps& o) {
+             return o.SetUdpData(5, Bytes({"a\0b", 3}));
+         },
          "SetUdpData(5, bytes\"a\\x00b\", 3)"},
         {"SetUdpData", [](ConnectionOps& o) { return o.SetUdpData(5, {}); },
          "SetUdpData(5, bytes\"\", 0)"},
@@ -61,7 +68,11 @@ TEST_F(ConnectionOpsTest, ForwardsEveryOperationToItsExport) {
          "SendWebsocketClientBody(1, 2, bytes\"x\", 1)"},
         {"CloseWebsocket", [](ConnectionOps& o) { return o.CloseWebsocket(8); },
          "CloseWebsocket(8)"},
-        {"SetTcpBody", [](ConnectionOps& o) { o.SetTcpBody(9, 1, {}); return kNoResult; },
+        {"SetTcpBody",
+         [](ConnectionOps& o) {
+             o.SetTcpBody(9, 1, {});
+             return kNoResult;
+         },
          "SetTcpBody(9, 1, bytes\"\", 0)"},
         {"SetTcpAgent", [](ConnectionOps& o) { return o.SetTcpAgent(4, "socks5://h:1"); },
          "SetTcpAgent(4, \"socks5://h:1\", 0)"},
@@ -87,7 +98,10 @@ TEST_F(ConnectionOpsTest, ForwardsEveryOperationToItsExport) {
          [](ConnectionOps& o) { return o.AddHttpCertificate("a.example", FixedCertificate(), 2); },
          "AddHttpCertificate(\"a.example\", 12, 2)"},
         {"DelHttpCertificate",
-         [](ConnectionOps& o) { o.DelHttpCertificate("a.example"); return kNoResult; },
+         [](ConnectionOps& o) {
+             o.DelHttpCertificate("a.example");
+             return kNoResult;
+         },
          "DelHttpCertificate(\"a.example\")"},
     };
     int result = 9;
@@ -111,7 +125,9 @@ TEST_F(ConnectionOpsTest, WebsocketBodyIsCopiedForTheLengthTheLibraryGivesAndFre
         ByteSet expected;
     };
     const Case cases[] = {
-        {std::string("ab\0cdef", 7), 4, {"GetWebsocketBody(3)", "GetWebsocketBodyLen(3)"},
+        {std::string("ab\0cdef", 7),
+         4,
+         {"GetWebsocketBody(3)", "GetWebsocketBodyLen(3)"},
          Bytes({"ab\0c", 4})},
         {"abc", 0, {"GetWebsocketBody(3)", "GetWebsocketBodyLen(3)"}, {}},
         {std::nullopt, 4, {"GetWebsocketBody(3)"}, {}},  // no length asked for a null body

@@ -13,7 +13,7 @@
 namespace varnelo {
 
 class RecordingBoxes : public MessageBoxes {
-public:
+  public:
     MessageAnswer Show(const MessageBoxRequest& request) override {
         shown.push_back(request);
         return MessageAnswer::Ok;
@@ -22,7 +22,7 @@ public:
 };
 
 class RecordingLibraryTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr int kContext = 7;
 
     void SetUp() override {

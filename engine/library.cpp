@@ -51,13 +51,14 @@ void Library::Load() {
                      Utf8ToCp936(reason != nullptr ? reason : "");
         return;
     }
-#define VARNELO_LOOK_UP(name, type)                                           \
-    exports_.name = reinterpret_cast<std::add_pointer_t<type>>(dlsym(handle_, #name));          \
+#define VARNELO_LOOK_UP(name, type)                                                    \
+    exports_.name = reinterpret_cast<std::add_pointer_t<type>>(dlsym(handle_, #name)); \
     if (exports_.name == nullptr) missing_ += (missing_.empty() ? "" : " ") + Text(#name);
     VARNELO_SUNNYNET_EXPORTS(VARNELO_LOOK_UP)
 #undef VARNELO_LOOK_UP
     if (!missing_.empty()) {
-        missing_ = "引擎库 "_cp936 + TextFromPath(path_.string()) + " 缺少导出函数: "_cp936 + missing_;
+        missing_ =
+            "引擎库 "_cp936 + TextFromPath(path_.string()) + " 缺少导出函数: "_cp936 + missing_;
     }
 }
 

@@ -31,7 +31,7 @@ struct LibraryExports {
 };
 
 class Library {
-public:
+  public:
     // A library at an absolute path; nothing is loaded before the first use.
     explicit Library(std::filesystem::path path);
     // Unloads what this object loaded. The program's own library (Program()) is never unloaded.
@@ -65,7 +65,7 @@ public:
         return function(std::forward<Args>(args)...);
     }
 
-private:
+  private:
     void Load();
 
     std::filesystem::path path_;

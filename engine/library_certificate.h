@@ -5,7 +5,7 @@
 namespace varnelo {
 
 class LibraryCertificate {
-public:
+  public:
     virtual ~LibraryCertificate() = default;
     virtual int LibraryContext() const = 0;
 };

@@ -37,8 +37,10 @@ bool ProvideLibraryFile(const fs::path& dir) {
 
 void EnsureLibraryFile(MessageBoxes& boxes) {
     if (ProvideLibraryFile(ProgramDirectory())) return;
-    FatalExit(boxes, {"在当前目录下未找到 SunnyNet.dll \r\n\r\n请将 SunnyNet.dll 复制到当前运行目录后再试！"_cp936,
-                      "", MessageButtons::Ok, MessageIcon::Error});
+    FatalExit(
+        boxes,
+        {"在当前目录下未找到 SunnyNet.dll \r\n\r\n请将 SunnyNet.dll 复制到当前运行目录后再试！"_cp936,
+         "", MessageButtons::Ok, MessageIcon::Error});
 }
 
 }  // namespace varnelo

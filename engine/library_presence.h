@@ -17,8 +17,8 @@ namespace varnelo {
 bool ProvideLibraryFile(const std::filesystem::path& dir);
 
 // ProvideLibraryFile on the program's directory. Returns only when SunnyNet.dll is present;
-// otherwise shows the error box "在当前目录下未找到 SunnyNet.dll ..." (error icon, OK, no caption of its
-// own) and ends the program with exit code 0 (FatalExit).
+// otherwise shows the error box "在当前目录下未找到 SunnyNet.dll ..." (error icon, OK, no caption
+// of its own) and ends the program with exit code 0 (FatalExit).
 void EnsureLibraryFile(MessageBoxes& boxes);
 
 }  // namespace varnelo

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class TempDir {
-public:
+  public:
     TempDir() {
         static int serial = 0;
         path_ = fs::temp_directory_path() /
@@ -25,7 +25,7 @@ public:
     ~TempDir() { fs::remove_all(path_); }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -69,14 +69,19 @@ TEST(ProvideLibraryFile, UsesSunnyDllInPlaceOfSunnyNetDll) {
         {"only SunnyNet.dll", {{"SunnyNet.dll", "old"}}, true, {{"SunnyNet.dll", "old"}}},
         {"only Sunny.dll", {{"Sunny.dll", "new"}}, true, {{"SunnyNet.dll", "new"}}},
         {"both", {{"Sunny.dll", "new"}, {"SunnyNet.dll", "old"}}, true, {{"SunnyNet.dll", "new"}}},
-        {"a directory SunnyNet.dll", {{"SunnyNet.dll", "<dir>"}}, true,
+        {"a directory SunnyNet.dll",
+         {{"SunnyNet.dll", "<dir>"}},
+         true,
          {{"SunnyNet.dll", "<dir>"}}},
         // The directory cannot be deleted as a file: it counts, and Sunny.dll stays.
         {"Sunny.dll and a directory SunnyNet.dll",
-         {{"Sunny.dll", "new"}, {"SunnyNet.dll", "<dir>"}}, true,
+         {{"Sunny.dll", "new"}, {"SunnyNet.dll", "<dir>"}},
+         true,
          {{"Sunny.dll", "new"}, {"SunnyNet.dll", "<dir>"}}},
         {"a directory Sunny.dll", {{"Sunny.dll", "<dir>"}}, true, {{"SunnyNet.dll", "<dir>"}}},
-        {"other names only", {{"sunnynet.dll", "x"}, {"SunnyNet.dll.bak", "y"}}, false,
+        {"other names only",
+         {{"sunnynet.dll", "x"}, {"SunnyNet.dll.bak", "y"}},
+         false,
          {{"sunnynet.dll", "x"}, {"SunnyNet.dll.bak", "y"}}},
     };
     for (const Case& c : cases) {
@@ -117,7 +122,8 @@ Ended RunHelperIn(const fs::path& dir) {
     close(pipeFds[1]);
     Ended ended;
     char buffer[512];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) ended.output.append(buffer, n);
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        ended.output.append(buffer, n);
     close(pipeFds[0]);
     int status = 0;
     waitpid(child, &status, 0);

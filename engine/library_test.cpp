@@ -15,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(Library, TheProgramsLibraryIsTheFileBesideTheProgram) {
-    EXPECT_EQ(Library::Program().Path(), fs::read_symlink("/proc/self/exe").parent_path() / "SunnyNet.dll");
+    EXPECT_EQ(Library::Program().Path(),
+              fs::read_symlink("/proc/self/exe").parent_path() / "SunnyNet.dll");
     EXPECT_TRUE(Library::Program().Loaded());
     EXPECT_EQ(Library::Program().Problem(), "");
 }
@@ -56,7 +57,7 @@ TEST(Library, MissingExportsAnswerNothingAndAreNamedByTheStartFailure) {
 }
 
 class UnloadableLibrary : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("varnelo-engine-library-" + std::to_string(getpid()));
         fs::create_directories(dir);

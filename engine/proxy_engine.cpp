@@ -44,7 +44,9 @@ int ProxyEngine::SetCallback(HttpCallback http, TcpCallback tcp, WebSocketCallba
     return VARNELO_CALL(library_, SunnyNetSetCallback, contextId_, http, tcp, websocket, udp);
 }
 
-int ProxyEngine::SetPort(int port) { return VARNELO_CALL(library_, SunnyNetSetPort, contextId_, port); }
+int ProxyEngine::SetPort(int port) {
+    return VARNELO_CALL(library_, SunnyNetSetPort, contextId_, port);
+}
 
 int ProxyEngine::Start() { return VARNELO_CALL(library_, SunnyNetStart, contextId_); }
 
@@ -70,7 +72,8 @@ void ProxyEngine::SetScriptCall(int first, int second) {
 bool ProxyEngine::HasScriptPage() { return SetScriptPage("") != "no"; }
 
 Text ProxyEngine::SetScriptPage(const Text& page) {
-    return TakeLibraryText(library_, VARNELO_CALL(library_, SetScriptPage, contextId_, page.c_str()));
+    return TakeLibraryText(library_,
+                           VARNELO_CALL(library_, SetScriptPage, contextId_, page.c_str()));
 }
 
 int ProxyEngine::SetHTTPRequestMaxUpdateLength(std::int64_t length) {
@@ -84,7 +87,8 @@ int ProxyEngine::SetCert(const LibraryCertificate& certificate) {
 }
 
 bool ProxyEngine::InstallCert(Text* failureReport) {
-    Text report = TakeLibraryText(library_, VARNELO_CALL(library_, SunnyNetInstallCert, contextId_));
+    Text report =
+        TakeLibraryText(library_, VARNELO_CALL(library_, SunnyNetInstallCert, contextId_));
     if (CertificateInstalled(report)) return true;
     if (failureReport != nullptr) *failureReport = std::move(report);
     return false;
@@ -139,9 +143,13 @@ void ProxyEngine::ProcessDelName(const Text& name) {
 
 void ProxyEngine::ProcessCancelAll() { VARNELO_CALL(library_, ProcessCancelAll, contextId_); }
 
-int ProxyEngine::DisableTCP(int value) { return VARNELO_CALL(library_, DisableTCP, contextId_, value); }
+int ProxyEngine::DisableTCP(int value) {
+    return VARNELO_CALL(library_, DisableTCP, contextId_, value);
+}
 
-int ProxyEngine::DisableUDP(int value) { return VARNELO_CALL(library_, DisableUDP, contextId_, value); }
+int ProxyEngine::DisableUDP(int value) {
+    return VARNELO_CALL(library_, DisableUDP, contextId_, value);
+}
 
 int ProxyEngine::SetRandomTLS(int value) {
     return VARNELO_CALL(library_, SetRandomTLS, contextId_, value);

@@ -16,7 +16,7 @@
 namespace varnelo {
 
 class ProxyEngine {
-public:
+  public:
     // Runs EnsureLibraryFile(boxes) (which ends the program with its message when the library file
     // cannot be provided), then takes a context from CreateSunnyNet on the program's library. The
     // context is not tested.
@@ -78,7 +78,7 @@ public:
     int DisableUDP(int value);
     int SetRandomTLS(int value);
 
-private:
+  private:
     Library& library_;
     int contextId_ = 0;
 };

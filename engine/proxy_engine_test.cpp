@@ -16,7 +16,7 @@ constexpr int kNoResult = -999999;
 class ProxyEngineTest : public RecordingLibraryTest {};
 
 class FixedCertificate : public LibraryCertificate {
-public:
+  public:
     int LibraryContext() const override { return 33; }
 };
 
@@ -38,7 +38,11 @@ TEST_F(ProxyEngineTest, ForwardsEveryIntegerOperationToItsExport) {
         const char* call;
     };
     const Case cases[] = {
-        {"SunnyNetMustTcp", [](ProxyEngine& e) { e.MustTcp(-3); return kNoResult; },
+        {"SunnyNetMustTcp",
+         [](ProxyEngine& e) {
+             e.MustTcp(-3);
+             return kNoResult;
+         },
          "SunnyNetMustTcp(7, -3)"},
         {"SunnyNetVerifyUser", [](ProxyEngine& e) { return e.VerifyUser(1); },
          "SunnyNetVerifyUser(7, 1)"},
@@ -54,7 +58,11 @@ TEST_F(ProxyEngineTest, ForwardsEveryIntegerOperationToItsExport) {
         {"SunnyNetStart", [](ProxyEngine& e) { return e.Start(); }, "SunnyNetStart(7)"},
         {"SetOutRouterIP", [](ProxyEngine& e) { return e.SetOutRouterIP("10.0.0.1"); },
          "SetOutRouterIP(7, \"10.0.0.1\")"},
-        {"SetScriptCall", [](ProxyEngine& e) { e.SetScriptCall(2, -1); return kNoResult; },
+        {"SetScriptCall",
+         [](ProxyEngine& e) {
+             e.SetScriptCall(2, -1);
+             return kNoResult;
+         },
          "SetScriptCall(7, 2, -1)"},
         {"SetHTTPRequestMaxUpdateLength",
          [](ProxyEngine& e) { return e.SetHTTPRequestMaxUpdateLength(0x123456789LL); },
@@ -69,7 +77,11 @@ TEST_F(ProxyEngineTest, ForwardsEveryIntegerOperationToItsExport) {
          "SetGlobalProxy(7, \"socks5://u:p@1.2.3.4:1080/\", 0)"},
         {"SetGlobalProxy", [](ProxyEngine& e) { return e.SetGlobalProxy("x", 5); },
          "SetGlobalProxy(7, \"x\", 5)"},
-        {"SetGlobalProxy", [](ProxyEngine& e) { e.CancelGlobalProxy(); return kNoResult; },
+        {"SetGlobalProxy",
+         [](ProxyEngine& e) {
+             e.CancelGlobalProxy();
+             return kNoResult;
+         },
          "SetGlobalProxy(7, \"\", 0)"},
         {"SetMustTcpRegexp", [](ProxyEngine& e) { return e.SetMustTcpRegexp("^a.*$", 1); },
          "SetMustTcpRegexp(7, \"^a.*$\", 1)"},
@@ -79,18 +91,47 @@ TEST_F(ProxyEngineTest, ForwardsEveryIntegerOperationToItsExport) {
         {"CancelIEProxy", [](ProxyEngine& e) { return e.CancelIEProxy(); }, "CancelIEProxy(7)"},
         {"OpenDrive", [](ProxyEngine& e) { return e.OpenDrive(); }, "OpenDrive(7, 0)"},
         {"OpenDrive", [](ProxyEngine& e) { return e.OpenDrive(2); }, "OpenDrive(7, 2)"},
-        {"UnDrive", [](ProxyEngine& e) { e.UnDrive(); return kNoResult; }, "UnDrive(7)"},
-        {"ProcessAddName", [](ProxyEngine& e) { e.ProcessAddName("微信.exe"_cp936); return kNoResult; },
+        {"UnDrive",
+         [](ProxyEngine& e) {
+             e.UnDrive();
+             return kNoResult;
+         },
+         "UnDrive(7)"},
+        {"ProcessAddName",
+         [](ProxyEngine& e) {
+             e.ProcessAddName("微信.exe"_cp936);
+             return kNoResult;
+         },
          "ProcessAddName(7, \"\\xce\\xa2\\xd0\\xc5.exe\")"},
-        {"ProcessAddPid", [](ProxyEngine& e) { e.ProcessAddPid(4242); return kNoResult; },
+        {"ProcessAddPid",
+         [](ProxyEngine& e) {
+             e.ProcessAddPid(4242);
+             return kNoResult;
+         },
          "ProcessAddPid(7, 4242)"},
-        {"ProcessDelPid", [](ProxyEngine& e) { e.ProcessDelPid(4243); return kNoResult; },
+        {"ProcessDelPid",
+         [](ProxyEngine& e) {
+             e.ProcessDelPid(4243);
+             return kNoResult;
+         },
          "ProcessDelPid(7, 4243)"},
-        {"ProcessALLName", [](ProxyEngine& e) { e.ProcessALLName(1, 0); return kNoResult; },
+        {"ProcessALLName",
+         [](ProxyEngine& e) {
+             e.ProcessALLName(1, 0);
+             return kNoResult;
+         },
          "ProcessALLName(7, 1, 0)"},
-        {"ProcessDelName", [](ProxyEngine& e) { e.ProcessDelName("curl"); return kNoResult; },
+        {"ProcessDelName",
+         [](ProxyEngine& e) {
+             e.ProcessDelName("curl");
+             return kNoResult;
+         },
          "ProcessDelName(7, \"curl\")"},
-        {"ProcessCancelAll", [](ProxyEngine& e) { e.ProcessCancelAll(); return kNoResult; },
+        {"ProcessCancelAll",
+         [](ProxyEngine& e) {
+             e.ProcessCancelAll();
+             return kNoResult;
+         },
          "ProcessCancelAll(7)"},
         {"DisableTCP", [](ProxyEngine& e) { return e.DisableTCP(1); }, "DisableTCP(7, 1)"},
         {"DisableUDP", [](ProxyEngine& e) { return e.DisableUDP(0); }, "DisableUDP(7, 0)"},
@@ -118,12 +159,12 @@ TEST_F(ProxyEngineTest, PassesCallbackRoutinesOnUnchanged) {
     engine.SetCallback(&HttpCallbackAdapter, &TcpCallbackAdapter, &WebSocketCallbackAdapter, udp);
     engine.SetCallback(nullptr, nullptr, &WebSocketCallbackAdapter);
     using testing::PointerText;
-    EXPECT_EQ(library.TakeCalls(),
-              (Calls{"SunnyNetSetCallback(7, " + PointerText(&HttpCallbackAdapter) + ", " +
-                         PointerText(&TcpCallbackAdapter) + ", " +
-                         PointerText(&WebSocketCallbackAdapter) + ", " + PointerText(udp) + ")",
-                     "SunnyNetSetCallback(7, 0, 0, " + PointerText(&WebSocketCallbackAdapter) +
-                         ", 0)"}));
+    EXPECT_EQ(
+        library.TakeCalls(),
+        (Calls{"SunnyNetSetCallback(7, " + PointerText(&HttpCallbackAdapter) + ", " +
+                   PointerText(&TcpCallbackAdapter) + ", " +
+                   PointerText(&WebSocketCallbackAdapter) + ", " + PointerText(udp) + ")",
+               "SunnyNetSetCallback(7, 0, 0, " + PointerText(&WebSocketCallbackAdapter) + ", 0)"}));
 }
 
 TEST_F(ProxyEngineTest, CloseCancelsTheSystemProxyFirstAndAnswersTheCloseResult) {
@@ -139,7 +180,7 @@ TEST_F(ProxyEngineTest, CloseCancelsTheSystemProxyFirstAndAnswersTheCloseResult)
 // every string handed out is freed exactly once, a null one never.
 TEST_F(ProxyEngineTest, TakesLibraryTextsWithTheirConversionAndFreesThem) {
     const std::string utf8Chinese = "\xe4\xb8\xad\xe6\x96\x87";  // 中文 in UTF-8
-    const std::string smiley = "\xf0\x9f\x98\x80";              // not in code page 936
+    const std::string smiley = "\xf0\x9f\x98\x80";               // not in code page 936
     struct Case {
         const char* exportName;
         std::optional<std::string> answer;
@@ -148,15 +189,15 @@ TEST_F(ProxyEngineTest, TakesLibraryTextsWithTheirConversionAndFreesThem) {
         Text expected;
     };
     const Case cases[] = {
-        {"ExportCert", utf8Chinese, [](ProxyEngine& e) { return e.ExportCert(); },
-         "ExportCert(7)", utf8Chinese},
-        {"ExportCert", std::nullopt, [](ProxyEngine& e) { return e.ExportCert(); },
-         "ExportCert(7)", ""},
+        {"ExportCert", utf8Chinese, [](ProxyEngine& e) { return e.ExportCert(); }, "ExportCert(7)",
+         utf8Chinese},
+        {"ExportCert", std::nullopt, [](ProxyEngine& e) { return e.ExportCert(); }, "ExportCert(7)",
+         ""},
         {"SunnyNetError", "listen tcp :80: bind: address already in use",
          [](ProxyEngine& e) { return e.Error(); }, "SunnyNetError(7)",
          "listen tcp :80: bind: address already in use"},
-        {"SunnyNetError", utf8Chinese, [](ProxyEngine& e) { return e.Error(); },
-         "SunnyNetError(7)", utf8Chinese},
+        {"SunnyNetError", utf8Chinese, [](ProxyEngine& e) { return e.Error(); }, "SunnyNetError(7)",
+         utf8Chinese},
         {"SetScriptPage", utf8Chinese, [](ProxyEngine& e) { return e.SetScriptPage("页"_cp936); },
          "SetScriptPage(7, \"\\xd2\\xb3\")", utf8Chinese},
         {"SunnyNetGetSocket5User", utf8Chinese + smiley + "x",
@@ -185,7 +226,7 @@ TEST_F(ProxyEngineTest, TakesLibraryTextsWithTheirConversionAndFreesThem) {
 
 TEST_F(ProxyEngineTest, HasScriptPageIsFalseOnlyForExactlyNo) {
     const std::pair<std::optional<std::string>, bool> cases[] = {
-        {"no", false}, {"No", true}, {"NO", true}, {"no ", true},
+        {"no", false}, {"No", true}, {"NO", true},         {"no ", true},
         {"yes", true}, {"", true},   {std::nullopt, true},
     };
     ProxyEngine engine(boxes);
@@ -223,8 +264,7 @@ TEST_F(ProxyEngineTest, InstallCertJudgesTheReportAndHandsBackOnlyAFailedOne) {
         EXPECT_EQ(engine.InstallCert(&report), c.installed);
         EXPECT_EQ(report, c.failureReport);
         EXPECT_EQ(engine.InstallCert(), c.installed);
-        EXPECT_EQ(library.TakeCalls(),
-                  (Calls{"SunnyNetInstallCert(7)", "SunnyNetInstallCert(7)"}));
+        EXPECT_EQ(library.TakeCalls(), (Calls{"SunnyNetInstallCert(7)", "SunnyNetInstallCert(7)"}));
         EXPECT_TRUE(library.EveryPointerFreedOnce());
     }
 }

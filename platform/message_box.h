@@ -23,7 +23,7 @@ struct MessageBoxRequest {
 };
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // Shows the box and waits until the user closes it. Never fails: a box that cannot be shown
     // answers as if its first button had been pressed.

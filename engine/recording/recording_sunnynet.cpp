@@ -21,7 +21,7 @@ RecordingState& State() {
 
 // Builds one recorded line: name(argument, argument, ...).
 class Line {
-public:
+  public:
     explicit Line(const char* name) : text_(std::string(name) + "(") {}
     Line& Int(long long value) { return Add(std::to_string(value)); }
     Line& Str(const char* text) {
@@ -37,7 +37,7 @@ public:
     }
     void Record() { State().Record(text_ + ")"); }
 
-private:
+  private:
     Line& Add(const std::string& argument) {
         if (!first_) text_ += ", ";
         first_ = false;
@@ -71,33 +71,33 @@ using varnelo::sunny::WebSocketCallback;
 #define CTX_VOID(name) \
     EXPORT void name(int contextId) { Line(#name).Int(contextId).Record(); }
 // (int, int) -> int
-#define INT_INT_INT(name)                              \
-    EXPORT int name(int first, int second) {           \
-        Line(#name).Int(first).Int(second).Record();   \
-        return Answer(#name);                          \
+#define INT_INT_INT(name)                            \
+    EXPORT int name(int first, int second) {         \
+        Line(#name).Int(first).Int(second).Record(); \
+        return Answer(#name);                        \
     }
 // (int, int) -> nothing
 #define INT_INT_VOID(name) \
     EXPORT void name(int first, int second) { Line(#name).Int(first).Int(second).Record(); }
 // (int, int, int) -> nothing
-#define INT3_VOID(name)                                               \
-    EXPORT void name(int contextId, int first, int second) {          \
-        Line(#name).Int(contextId).Int(first).Int(second).Record();   \
+#define INT3_VOID(name)                                             \
+    EXPORT void name(int contextId, int first, int second) {        \
+        Line(#name).Int(contextId).Int(first).Int(second).Record(); \
     }
 // (int, text) -> int
-#define INT_TEXT_INT(name)                             \
-    EXPORT int name(int first, const char* text) {     \
-        Line(#name).Int(first).Str(text).Record();     \
-        return Answer(#name);                          \
+#define INT_TEXT_INT(name)                         \
+    EXPORT int name(int first, const char* text) { \
+        Line(#name).Int(first).Str(text).Record(); \
+        return Answer(#name);                      \
     }
 // (int, text) -> nothing
 #define INT_TEXT_VOID(name) \
     EXPORT void name(int first, const char* text) { Line(#name).Int(first).Str(text).Record(); }
 // (int, text, int) -> int
-#define INT_TEXT_INT_INT(name)                                    \
-    EXPORT int name(int first, const char* text, int value) {     \
-        Line(#name).Int(first).Str(text).Int(value).Record();     \
-        return Answer(#name);                                     \
+#define INT_TEXT_INT_INT(name)                                \
+    EXPORT int name(int first, const char* text, int value) { \
+        Line(#name).Int(first).Str(text).Int(value).Record(); \
+        return Answer(#name);                                 \
     }
 // (ctx) -> library string
 #define CTX_PTR(name)                        \
@@ -106,16 +106,16 @@ using varnelo::sunny::WebSocketCallback;
         return State().HandOut(#name);       \
     }
 // (id, data, len) -> int
-#define ID_DATA_INT(name)                                          \
-    EXPORT int name(int id, const void* data, int length) {        \
+#define ID_DATA_INT(name)                                             \
+    EXPORT int name(int id, const void* data, int length) {           \
         Line(#name).Int(id).Bytes(data, length).Int(length).Record(); \
-        return Answer(#name);                                      \
+        return Answer(#name);                                         \
     }
 // (int, int, data, len) -> int
-#define INT2_DATA_INT(name)                                                         \
-    EXPORT int name(int first, int second, const void* data, int length) {          \
+#define INT2_DATA_INT(name)                                                          \
+    EXPORT int name(int first, int second, const void* data, int length) {           \
         Line(#name).Int(first).Int(second).Bytes(data, length).Int(length).Record(); \
-        return Answer(#name);                                                       \
+        return Answer(#name);                                                        \
     }
 // (id) -> int
 #define ID_INT(name) CTX_INT(name)

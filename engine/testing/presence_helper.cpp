@@ -19,7 +19,7 @@ void PrintEscaped(const varnelo::Text& text) {
 }
 
 class PrintingBoxes : public varnelo::MessageBoxes {
-public:
+  public:
     varnelo::MessageAnswer Show(const varnelo::MessageBoxRequest& request) override {
         std::printf("box icon=%d buttons=%d owner=%d caption=", static_cast<int>(request.icon),
                     static_cast<int>(request.buttons), request.owner != nullptr);

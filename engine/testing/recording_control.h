@@ -14,7 +14,8 @@
 // Each call is recorded as one line, name(arguments) with ", " between arguments:
 // - integers in decimal (32-bit words of a 64-bit value as unsigned decimals);
 // - texts as "..." with bytes outside printable ASCII (and " and \) written \xHH, null as null;
-// - byte blocks as bytes"..." holding exactly `count` bytes (escaped the same way), a null pointer as
+// - byte blocks as bytes"..." holding exactly `count` bytes (escaped the same way), a null pointer
+// as
 //   null; the count follows as its own integer argument;
 // - routine addresses as PointerText(address) (0 for none).
 // Free is not recorded as a call: it is counted per pointer (FreeCount) and kept apart for pointers
@@ -75,7 +76,7 @@ inline std::string EscapedBytes(const void* data, std::size_t count) {
 }
 
 class RecordingState {
-public:
+  public:
     ~RecordingState() { Reset(); }
 
     // Returns the calls recorded since the last TakeCalls() or Reset(), and forgets them.
@@ -168,7 +169,7 @@ public:
         }
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::string> calls_;
     std::map<std::string, int> results_;
@@ -183,7 +184,8 @@ private:
 // test cannot run without it.
 inline RecordingState& Recorder() {
     static RecordingState* state = [] {
-        const auto path = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "SunnyNet.dll";
+        const auto path =
+            std::filesystem::read_symlink("/proc/self/exe").parent_path() / "SunnyNet.dll";
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         void* entry = handle != nullptr ? dlsym(handle, "VarneloRecordingState") : nullptr;
         if (entry == nullptr) {

@@ -16,11 +16,16 @@ QString FromText(const Text& text) {
 
 QMessageBox::Icon QtIcon(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Error: return QMessageBox::Critical;
-        case MessageIcon::Information: return QMessageBox::Information;
-        case MessageIcon::Warning: return QMessageBox::Warning;
-        case MessageIcon::Question: return QMessageBox::Question;
-        case MessageIcon::None: break;
+        case MessageIcon::Error:
+            return QMessageBox::Critical;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -35,7 +40,8 @@ MessageAnswer QtMessageBoxes::Show(const MessageBoxRequest& request) {
     const Text& caption = request.caption.empty() ? DefaultCaption() : request.caption;
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         // Nowhere to show it; the user should still be able to read why the program stops.
-        const std::string utf8 = Utf16ToUtf8(Cp936ToUtf16(caption)) + "\n" + Utf16ToUtf8(Cp936ToUtf16(request.text));
+        const std::string utf8 =
+            Utf16ToUtf8(Cp936ToUtf16(caption)) + "\n" + Utf16ToUtf8(Cp936ToUtf16(request.text));
         std::fprintf(stderr, "%s\n", utf8.c_str());
         return FirstButton(request.buttons);
     }

@@ -9,7 +9,7 @@
 namespace varnelo {
 
 class QtMessageBoxes : public MessageBoxes {
-public:
+  public:
     MessageAnswer Show(const MessageBoxRequest& request) override;
 };
 

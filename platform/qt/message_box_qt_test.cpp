@@ -36,8 +36,8 @@ MessageAnswer ShowAndPress(const MessageBoxRequest& request, QMessageBox::Standa
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                box->parentWidget(), box->isModal()};
+        seen = {box->windowTitle(),     box->text(),         box->icon(),
+                box->standardButtons(), box->parentWidget(), box->isModal()};
         if (press == QMessageBox::NoButton) {
             box->reject();
         } else {
@@ -60,18 +60,35 @@ TEST(QtMessageBoxes, ShowsTextCaptionIconAndButtonsAndAnswersThePressedButton) {
     const Case cases[] = {
         {{"在当前目录下未找到 SunnyNet.dll \r\n\r\n请重试！"_cp936, "", MessageButtons::Ok,
           MessageIcon::Error},
-         QString::fromUtf8("信息："), QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok,
+         QString::fromUtf8("信息："),
+         QMessageBox::Critical,
+         QMessageBox::Ok,
+         QMessageBox::Ok,
          MessageAnswer::Ok},
         {{"是否更新?"_cp936, "证书安装失败"_cp936, MessageButtons::YesNo, MessageIcon::Question},
-         QString::fromUtf8("证书安装失败"), QMessageBox::Question,
-         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, MessageAnswer::Yes},
-        {{"x", "c", MessageButtons::YesNo, MessageIcon::Warning}, "c", QMessageBox::Warning,
-         QMessageBox::Yes | QMessageBox::No, QMessageBox::No, MessageAnswer::No},
-        {{"x", "c", MessageButtons::YesNo, MessageIcon::Information}, "c",
-         QMessageBox::Information, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton,
+         QString::fromUtf8("证书安装失败"),
+         QMessageBox::Question,
+         QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::Yes,
+         MessageAnswer::Yes},
+        {{"x", "c", MessageButtons::YesNo, MessageIcon::Warning},
+         "c",
+         QMessageBox::Warning,
+         QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::No,
          MessageAnswer::No},
-        {{"x", "c", MessageButtons::Ok, MessageIcon::None}, "c", QMessageBox::NoIcon,
-         QMessageBox::Ok, QMessageBox::NoButton, MessageAnswer::Ok},
+        {{"x", "c", MessageButtons::YesNo, MessageIcon::Information},
+         "c",
+         QMessageBox::Information,
+         QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::NoButton,
+         MessageAnswer::No},
+        {{"x", "c", MessageButtons::Ok, MessageIcon::None},
+         "c",
+         QMessageBox::NoIcon,
+         QMessageBox::Ok,
+         QMessageBox::NoButton,
+         MessageAnswer::Ok},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title.toStdString());
