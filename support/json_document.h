@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -114,11 +115,14 @@ public:
 private:
     JsonDocument(Text variableName, std::shared_ptr<ScriptEngine> engine, ScriptLimits limits);
 
-    std::optional<ScriptValue> Evaluate(std::string_view statement);
-    bool EvaluateBoolean(std::string_view statement);
-    Text EvaluateText(std::string_view statement);
-    Text ResolvedPath(std::string_view path);
-    JsonDocument DocumentFromJson(std::string_view statement);
+    bool ParseCode(const Utf16& text, bool direct, ScriptErrorInfo* errorInfo);
+    std::optional<ScriptValue> Evaluate(const Utf16& statement);
+    bool EvaluateBoolean(const Utf16& statement);
+    Text EvaluateText(const Utf16& statement);
+    Utf16 N() const;
+    Utf16 Resolved(std::string_view path);
+    static Utf16 MemberLiteral(std::string_view value, bool isJson);
+    JsonDocument DocumentOf(const Utf16& expression);
 
     Text variableName_;
     std::shared_ptr<ScriptEngine> engine_;

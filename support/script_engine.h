@@ -17,6 +17,8 @@
 
 namespace varnelo {
 
+struct ScriptHeap;  // the engine's heap and its accounts (script_engine.cpp)
+
 struct ScriptLimits {
     std::chrono::milliseconds timeLimit{3000};  // per AddCode or Eval call
     std::size_t memoryLimit = std::size_t{256} << 20;  // bytes held by the whole heap
@@ -67,12 +69,11 @@ public:
     const ScriptLimits& Limits() const { return limits_; }
 
 private:
-    struct Heap;
     explicit ScriptEngine(ScriptLimits limits);
     bool Run(std::u16string_view source, bool wantValue, ScriptValue* value);
 
     ScriptLimits limits_;
-    std::unique_ptr<Heap> heap_;
+    std::unique_ptr<ScriptHeap> heap_;
     ScriptError lastError_;
 };
 
