@@ -130,6 +130,8 @@ TEST_F(ConnectionOpsTest, WebsocketBodyIsCopiedForTheLengthTheLibraryGivesAndFre
          {"GetWebsocketBody(3)", "GetWebsocketBodyLen(3)"},
          Bytes({"ab\0c", 4})},
         {"abc", 0, {"GetWebsocketBody(3)", "GetWebsocketBodyLen(3)"}, {}},
+        // A negative length copies nothing (and reads nothing outside the buffer).
+        {"abc", -1, {"GetWebsocketBody(3)", "GetWebsocketBodyLen(3)"}, {}},
         {std::nullopt, 4, {"GetWebsocketBody(3)"}, {}},  // no length asked for a null body
     };
     for (const Case& c : cases) {
@@ -158,6 +160,10 @@ TEST_F(ConnectionOpsTest, UdpDataIsReadThroughItsLengthFieldAndFreed) {
          Bytes({"x\0z", 3})},
         {noBytes + "ignored",
          {"GetUdpData(9)", "BytesToInt(bytes\"\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\", 8)"},
+         {}},
+        // A length field that reads negative copies nothing.
+        {std::string(8, '\xff') + "data",
+         {"GetUdpData(9)", "BytesToInt(bytes\"\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\", 8)"},
          {}},
         {std::nullopt, {"GetUdpData(9)"}, {}},
     };

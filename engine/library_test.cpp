@@ -66,6 +66,15 @@ class UnloadableLibrary : public ::testing::Test {
     fs::path dir;
 };
 
+// The file is opened at the first call, not before: the presence check may still put it in place.
+TEST_F(UnloadableLibrary, IsOpenedAtFirstUseOnly) {
+    Library library(dir / "SunnyNet.dll");
+    fs::copy_file(VARNELO_PARTIAL_LIBRARY, dir / "SunnyNet.dll");
+    EXPECT_EQ(VARNELO_CALL(library, CreateSunnyNet), 41);
+    fs::remove(dir / "SunnyNet.dll");
+    EXPECT_EQ(VARNELO_CALL(library, SunnyNetSetPort, 1, 2), 100002);
+}
+
 TEST_F(UnloadableLibrary, EveryCallFailsAndTheStartFailureSaysWhy) {
     struct Case {
         const char* content;  // null: no file at all
