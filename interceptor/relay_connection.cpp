@@ -1,6 +1,7 @@
 #include "interceptor/relay_connection.h"
 
 #include <cerrno>
+#include <cstring>
 #include <tuple>
 #include <fcntl.h>
 #include <sys/epoll.h>
@@ -12,8 +13,8 @@
 namespace varnelo::interceptor {
 namespace {
 
-constexpr size_t kChunk = 64 * 1024;     // one pipe's worth per read
-constexpr size_t kBufferSize = 16 * 1024;  // the fallback buffer when no pipe can be had
+constexpr size_t kPipeSize = 256 * 1024;  // the pipe of a flow that carries bulk data
+constexpr size_t kScratchSize = 16 * 1024;  // reads of this size mean bulk data
 // Rounds one event may pump before other connections get their turn.
 constexpr int kRoundsPerTurn = 16;
 constexpr uint32_t kSocketEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
@@ -69,7 +70,10 @@ void RelayConnection::Begin(const sockaddr* destination, socklen_t length,
 
 void RelayConnection::OnClientEvents(uint32_t events) {
     if (state_ == State::kClosed) return;
-    if (state_ == State::kRelaying) return PumpBoth();
+    if (state_ == State::kRelaying) {
+        return PumpFlows(events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR),
+                         events & (EPOLLOUT | EPOLLHUP | EPOLLERR));
+    }
     // The client gave up before the way out was ready. A half-close is fine: its data waits.
     if (events & (EPOLLERR | EPOLLHUP)) Close(true);
 }
@@ -84,7 +88,8 @@ void RelayConnection::OnUpstreamEvents(uint32_t events) {
             Handshake();
             return;
         case State::kRelaying:
-            PumpBoth();
+            PumpFlows(events & (EPOLLOUT | EPOLLHUP | EPOLLERR),
+                      events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR));
             return;
         case State::kClosed:
             return;
@@ -137,19 +142,21 @@ void RelayConnection::StartRelaying() {
     socks_.reset();
     route_.reset();
     state_ = State::kRelaying;
-    PumpBoth();
+    PumpFlows(true, true);
 }
 
 void RelayConnection::Resume() {
     waitingForTime_ = false;
-    if (state_ == State::kRelaying) PumpBoth();
+    if (state_ == State::kRelaying) PumpFlows(true, true);
 }
 
-void RelayConnection::PumpBoth() {
-    if (waitingForTime_) return;  // already queued for another round
+void RelayConnection::PumpFlows(bool toUpstream, bool toClient) {
+    if (waitingForTime_) return;  // already queued for another round of both flows
     bool more = false;
-    for (auto [flow, from, to] : {std::tuple{&toUpstream_, client_.Get(), upstream_.Get()},
-                                  std::tuple{&toClient_, upstream_.Get(), client_.Get()}}) {
+    for (auto [wanted, flow, from, to] :
+         {std::tuple{toUpstream, &toUpstream_, client_.Get(), upstream_.Get()},
+          std::tuple{toClient, &toClient_, upstream_.Get(), client_.Get()}}) {
+        if (!wanted) continue;
         PumpResult result = Pump(*flow, from, to);
         if (result == PumpResult::kFailed) return Close(true);
         more = more || result == PumpResult::kMore;
@@ -162,33 +169,11 @@ void RelayConnection::PumpBoth() {
 }
 
 RelayConnection::PumpResult RelayConnection::Pump(Flow& flow, int from, int to) {
-    if (flow.Done()) return PumpResult::kEnded;
-    if (!flow.pipeWrite.Valid() && !flow.buffer) {
-        // Pipes only once data flows, so that idle connections hold two descriptors, not six.
-        char probe;
-        ssize_t got = recv(from, &probe, 1, MSG_PEEK);
-        if (got < 0) return WouldBlock() ? PumpResult::kBlocked : PumpResult::kFailed;
-        if (got == 0) {
-            flow.sourceEnded = true;
-            flow.shutDown = true;
-            shutdown(to, SHUT_WR);
-            return PumpResult::kEnded;
-        }
-        int fds[2];
-        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
-            flow.pipeRead.Reset(fds[0]);
-            flow.pipeWrite.Reset(fds[1]);
-        } else {
-            flow.buffer = std::make_unique<char[]>(kBufferSize);
-        }
-    }
-    if (flow.buffer) return PumpBuffered(flow, from, to);
     for (int round = 0;;) {
+        if (flow.Done()) return PumpResult::kEnded;
         if (flow.pending > 0) {
-            ssize_t moved = splice(flow.pipeRead.Get(), nullptr, to, nullptr, flow.pending,
-                                   SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-            if (moved < 0) return WouldBlock() ? PumpResult::kBlocked : PumpResult::kFailed;
-            flow.pending -= static_cast<size_t>(moved);
+            PumpResult drained = Drain(flow, to);
+            if (drained != PumpResult::kMore) return drained;
             continue;
         }
         if (flow.sourceEnded) {
@@ -197,8 +182,24 @@ RelayConnection::PumpResult RelayConnection::Pump(Flow& flow, int from, int to) 
             return PumpResult::kEnded;
         }
         if (++round > kRoundsPerTurn) return PumpResult::kMore;
+        if (flow.bulk && !flow.pipeWrite.Valid() && !flow.noPipe) {
+            int fds[2];
+            if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+                flow.pipeRead.Reset(fds[0]);
+                flow.pipeWrite.Reset(fds[1]);
+                // A larger pipe moves more per call; the default size serves as well.
+                fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(kPipeSize));
+            } else {
+                flow.noPipe = true;
+            }
+        }
+        if (!flow.pipeWrite.Valid()) {
+            PumpResult copied = Copy(flow, from, to);
+            if (copied != PumpResult::kMore) return copied;
+            continue;
+        }
         // Reading only into an empty pipe means EAGAIN can only come from the socket.
-        ssize_t moved = splice(from, nullptr, flow.pipeWrite.Get(), nullptr, kChunk,
+        ssize_t moved = splice(from, nullptr, flow.pipeWrite.Get(), nullptr, kPipeSize,
                                SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (moved > 0) {
             flow.pending = static_cast<size_t>(moved);
@@ -210,31 +211,46 @@ RelayConnection::PumpResult RelayConnection::Pump(Flow& flow, int from, int to) 
     }
 }
 
-RelayConnection::PumpResult RelayConnection::PumpBuffered(Flow& flow, int from, int to) {
-    for (int round = 0;;) {
-        if (flow.pending > 0) {
-            ssize_t sent = send(to, flow.buffer.get() + flow.bufferStart, flow.pending, MSG_NOSIGNAL);
-            if (sent < 0) return WouldBlock() ? PumpResult::kBlocked : PumpResult::kFailed;
-            flow.pending -= static_cast<size_t>(sent);
-            flow.bufferStart += static_cast<size_t>(sent);
-            continue;
-        }
-        if (flow.sourceEnded) {
-            flow.shutDown = true;
-            shutdown(to, SHUT_WR);
-            return PumpResult::kEnded;
-        }
-        if (++round > kRoundsPerTurn) return PumpResult::kMore;
-        ssize_t got = recv(from, flow.buffer.get(), kBufferSize, 0);
-        if (got > 0) {
-            flow.pending = static_cast<size_t>(got);
-            flow.bufferStart = 0;
-        } else if (got == 0) {
-            flow.sourceEnded = true;
+// Writes out what waits; kMore once nothing does.
+RelayConnection::PumpResult RelayConnection::Drain(Flow& flow, int to) {
+    while (flow.pending > 0) {
+        ssize_t sent;
+        if (flow.buffer) {
+            sent = send(to, flow.buffer.get() + flow.bufferStart, flow.pending, MSG_NOSIGNAL);
         } else {
-            return WouldBlock() ? PumpResult::kBlocked : PumpResult::kFailed;
+            sent = splice(flow.pipeRead.Get(), nullptr, to, nullptr, flow.pending,
+                          SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         }
+        if (sent < 0) return WouldBlock() ? PumpResult::kBlocked : PumpResult::kFailed;
+        flow.pending -= static_cast<size_t>(sent);
+        flow.bufferStart += static_cast<size_t>(sent);
     }
+    flow.buffer.reset();  // an idle flow holds no memory
+    flow.bufferStart = 0;
+    return PumpResult::kMore;
+}
+
+// One read through the scratch buffer and one write; kMore when the source may have more.
+RelayConnection::PumpResult RelayConnection::Copy(Flow& flow, int from, int to) {
+    static thread_local char scratch[kScratchSize];
+    ssize_t got = recv(from, scratch, sizeof scratch, 0);
+    if (got == 0) {
+        flow.sourceEnded = true;
+        return PumpResult::kMore;
+    }
+    if (got < 0) return WouldBlock() ? PumpResult::kBlocked : PumpResult::kFailed;
+    size_t size = static_cast<size_t>(got);
+    if (size == sizeof scratch) flow.bulk = true;
+    ssize_t sent = send(to, scratch, size, MSG_NOSIGNAL);
+    if (sent < 0 && !WouldBlock()) return PumpResult::kFailed;
+    size_t done = sent < 0 ? 0 : static_cast<size_t>(sent);
+    if (done < size) {
+        flow.buffer = std::make_unique<char[]>(size - done);
+        std::memcpy(flow.buffer.get(), scratch + done, size - done);
+        flow.bufferStart = 0;
+        flow.pending = size - done;
+    }
+    return PumpResult::kMore;
 }
 
 void RelayConnection::Close(bool reset) {

@@ -64,13 +64,17 @@ public:
 private:
     enum class State { kConnecting, kHandshake, kRelaying, kClosed };
 
-    // One direction of the stream: from one socket, through a pipe (or a buffer when no pipe
-    // can be had), to the other.
+    // One direction of the stream, from one socket to the other. Small amounts are copied
+    // through a scratch buffer; once a read fills it, the flow switches to splicing through a
+    // pipe of its own (no copy through user space). Bytes the receiver could not take yet wait
+    // in the pipe, or in a buffer of the flow's own that exists only while they wait.
     struct Flow {
         UniqueFd pipeRead, pipeWrite;
-        size_t pending = 0;  // bytes in the pipe or buffer, not yet written on
+        size_t pending = 0;  // bytes in the pipe or the buffer, not yet written on
         std::unique_ptr<char[]> buffer;
         size_t bufferStart = 0;
+        bool bulk = false;       // reads fill the scratch buffer: splice from now on
+        bool noPipe = false;     // a pipe could not be had: keep copying
         bool sourceEnded = false;
         bool shutDown = false;  // the end passed on with shutdown(SHUT_WR)
         bool Done() const { return shutDown; }
@@ -92,9 +96,12 @@ private:
     void Handshake();
     bool FlushHandshake();
     void StartRelaying();
-    void PumpBoth();
+    // Pumps the flows the events concern (both when events is 0); closes on failure or when
+    // both flows have ended.
+    void PumpFlows(bool toUpstream, bool toClient);
     PumpResult Pump(Flow& flow, int from, int to);
-    PumpResult PumpBuffered(Flow& flow, int from, int to);
+    PumpResult Drain(Flow& flow, int to);
+    PumpResult Copy(Flow& flow, int from, int to);
     void Close(bool reset);
 
     RelayOwner* owner_;

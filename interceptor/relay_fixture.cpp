@@ -104,8 +104,11 @@ std::string Pattern(size_t size, uint32_t seed) {
     return data;
 }
 
-TestServer::TestServer(Handler handler, int backlog) : handler_(std::move(handler)) {
+TestServer::TestServer(Handler handler, int backlog, int receiveBuffer) : handler_(std::move(handler)) {
     listener_.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (receiveBuffer > 0) {
+        setsockopt(listener_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in address = Loopback(0);
     bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(listener_.Get(), backlog);

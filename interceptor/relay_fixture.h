@@ -31,7 +31,8 @@ std::string Pattern(size_t size, uint32_t seed);
 class TestServer {
 public:
     using Handler = std::function<void(int fd)>;
-    explicit TestServer(Handler handler, int backlog = 64);
+    // receiveBuffer: SO_RCVBUF of the accepted connections when nonzero (a slow receiver).
+    explicit TestServer(Handler handler, int backlog = 64, int receiveBuffer = 0);
     ~TestServer();
     uint16_t Port() const { return port_; }
     int Accepted() const { return accepted_.load(); }

@@ -99,6 +99,34 @@ TEST_F(RelayTest, CarriesBothDirectionsThroughTheProxyWithHalfClose) {
     EXPECT_TRUE(WaitFor([&] { return relay.ConnectionCount() == 0; }));
 }
 
+TEST_F(RelayTest, HoldsDataForAReceiverThatFallsBehind) {
+    // A destination with a small window that starts reading late: the relay must keep what it
+    // cannot pass on yet. Small pieces come first (copied), then bulk (spliced).
+    TestServer destination(
+        [](int fd) {
+            std::this_thread::sleep_for(500ms);
+            ReplyAfterEnd(fd);
+        },
+        64, 4096);
+    StartRelay(destination.Port(), std::nullopt);
+
+    UniqueFd client = ConnectTo(relay.Port());
+    std::string request;
+    for (int i = 0; i < 150; ++i) {
+        std::string piece = Pattern(1000, 1000 + i);
+        request += piece;
+        ASSERT_TRUE(SendAll(client.Get(), piece));
+        std::this_thread::sleep_for(1ms);
+    }
+    std::string bulk = Pattern(4 << 20, 3);
+    request += bulk;
+    ASSERT_TRUE(SendAll(client.Get(), bulk));
+    shutdown(client.Get(), SHUT_WR);
+    std::string answer;
+    ASSERT_TRUE(ReadToEnd(client.Get(), &answer));
+    EXPECT_TRUE(answer == request + ServerReply()) << "answer of " << answer.size() << " bytes";
+}
+
 TEST_F(RelayTest, GoesDirectWithoutUpstream) {
     TestServer destination(ReplyAfterEnd);
     TestProxy proxy({});
