@@ -1,0 +1,17 @@
+// Start-up and exit of the program.
+#pragma once
+
+namespace varnelo {
+
+// The whole program: the Qt application, the engine object (its construction checks for the
+// library file and may end the program with a box), the connection object, the exit handler, the
+// process-wide values, the main window and its message loop. Returns the exit code (0).
+int RunProgram(int argc, char** argv);
+
+// The exit handler: closes nothing visible, destroys the main window if it still exists, then
+// releases the target name, the engine object (ReleaseSunnyNet), the version, notice and update
+// texts and the connection object. Runs once, however often it is called: at the end of
+// RunProgram and, through std::atexit, when the program ends from inside a handler.
+void RunExitHandler();
+
+}  // namespace varnelo
