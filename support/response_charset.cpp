@@ -13,9 +13,27 @@ namespace {
 
 constexpr std::size_t kSearchWindow = 1024;
 
+Utf16 ToUtf16(std::u32string_view characters) {
+    Utf16 units;
+    units.reserve(characters.size());
+    for (char32_t c : characters) {
+        if (c >= 0x110000 || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        if (c >= 0x10000) {
+            units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return units;
+}
+
+static_assert(sizeof(wchar_t) == sizeof(char32_t), "iconv's WCHAR_T is UCS-4 here");
+
+// Decodes bytes in a charset named by a page; the name goes to iconv as it stands.
 class Decoder {
 public:
-    explicit Decoder(const Text& charset) : cd_(iconv_open("UTF-16LE", charset.c_str())) {}
+    explicit Decoder(const Text& charset) : cd_(iconv_open("WCHAR_T", charset.c_str())) {}
     ~Decoder() {
         if (ok()) iconv_close(cd_);
     }
@@ -27,31 +45,32 @@ public:
     // All of `input` as UTF-16; a byte the charset does not allow becomes U+FFFD, and so does an
     // incomplete sequence at the end.
     Utf16 Decode(std::string_view input) {
-        std::string bytes;
+        // The C library's own wide characters (UCS-4) are its pivot, so this is one conversion
+        // step: a refused byte does not make it redo a second step's buffer.
+        std::u32string characters;
         char* in = const_cast<char*>(input.data());
         std::size_t inLeft = input.size();
-        char buffer[4096];
+        char32_t buffer[1024];
+        auto flush = [&](char* end) {
+            characters.append(buffer, reinterpret_cast<char32_t*>(end) - buffer);
+        };
         while (inLeft > 0) {
-            char* out = buffer;
+            char* out = reinterpret_cast<char*>(buffer);
             std::size_t outLeft = sizeof buffer;
-            std::size_t rc = iconv(cd_, &in, &inLeft, &out, &outLeft);
-            bytes.append(buffer, out - buffer);
-            if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-            bytes.append("\xFD\xFF", 2);
-            if (errno != EILSEQ) break;  // EINVAL: cut at the end
+            const std::size_t rc = iconv(cd_, &in, &inLeft, &out, &outLeft);
+            const int error = errno;
+            flush(out);
+            if (rc != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+            characters.push_back(U'\uFFFD');
+            if (error != EILSEQ) break;  // EINVAL: cut at the end
             ++in;
             --inLeft;
         }
-        char* out = buffer;
+        char* out = reinterpret_cast<char*>(buffer);
         std::size_t outLeft = sizeof buffer;
         iconv(cd_, nullptr, nullptr, &out, &outLeft);  // any shift state's closing bytes
-        bytes.append(buffer, out - buffer);
-        Utf16 units(bytes.size() / 2, u'\0');
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                             static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-        }
-        return units;
+        flush(out);
+        return ToUtf16(characters);
     }
 
 private:
