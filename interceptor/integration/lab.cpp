@@ -27,7 +27,8 @@ namespace {
 constexpr size_t kReportSize = 160;
 
 struct Command {
-    char kind;  // 'c' connect, 'f' connect from a grandchild
+    char kind;  // 'c' connect, 'f' connect from a grandchild, 'x' run a program
+    char program[256];
     char address[64];
     uint16_t port;
     int connections;
@@ -147,7 +148,18 @@ void Report(int fd, const std::string& text) {
     ::alarm(120);  // never outlive a broken test for long
     Command command;
     while (ReadAll(commands, &command, sizeof command)) {
-        if (command.kind == 'f') {
+        if (command.kind == 'x') {
+            pid_t grandchild = ::fork();
+            if (grandchild == 0) {
+                std::string port = std::to_string(command.port);
+                ::execl(command.program, command.program, command.address, port.c_str(), nullptr);
+                ::_exit(127);
+            }
+            int status = 0;
+            ::waitpid(grandchild, &status, 0);
+            Report(reports, WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                                              : "killed");
+        } else if (command.kind == 'f') {
             pid_t grandchild = ::fork();
             if (grandchild == 0) {
                 Report(reports, ConnectAndCheck(command));
@@ -208,6 +220,7 @@ Child SpawnIn(int netnsFd, const std::vector<std::string>& argv) {
     pid_t pid = ::fork();
     if (pid == 0) {
         if (netnsFd >= 0 && ::setns(netnsFd, CLONE_NEWNET) != 0) ::_exit(126);
+        ::close_range(3, ~0U, 0);  // no descriptor of the engine's may live on in the child
         rlimit files{8192, 8192};
         ::setrlimit(RLIMIT_NOFILE, &files);
         int null = ::open("/dev/null", O_RDWR);
@@ -231,6 +244,7 @@ bool RunIn(int netnsFd, const std::vector<std::string>& argv, std::string* outpu
         if (::setns(netnsFd, CLONE_NEWNET) != 0) ::_exit(126);
         ::dup2(out[1], 1);
         ::dup2(out[1], 2);
+        ::close_range(3, ~0U, 0);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -412,9 +426,12 @@ Client::Client() {
     if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(reports, O_CLOEXEC) != 0) return;
     pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(commands[1]);
-        ::close(reports[0]);
-        ClientMain(commands[0], reports[1]);
+        // Only the two pipes stay open: a copy of an engine socket held here would keep it alive
+        // after the engine closed it.
+        ::dup2(commands[0], 3);
+        ::dup2(reports[1], 4);
+        ::close_range(5, ~0U, 0);
+        ClientMain(3, 4);
     }
     ::close(commands[0]);
     ::close(reports[1]);
@@ -436,10 +453,15 @@ std::string Client::ConnectFromChild(const std::string& address, uint16_t port) 
     return Command('f', address, port, 1, 1000);
 }
 
+std::string Client::Run(const std::string& program, const std::string& address, uint16_t port) {
+    return Command('x', address, port, 0, 0, program);
+}
+
 std::string Client::Command(char kind, const std::string& address, uint16_t port, int connections,
-                            int bytes) {
+                            int bytes, const std::string& program) {
     struct Command command {};
     command.kind = kind;
+    std::strncpy(command.program, program.c_str(), sizeof command.program - 1);
     std::strncpy(command.address, address.c_str(), sizeof command.address - 1);
     command.port = port;
     command.connections = connections;

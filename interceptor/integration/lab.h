@@ -129,10 +129,12 @@ public:
                         int bytes = 1000);
     // The same, done by a grandchild forked at this moment.
     std::string ConnectFromChild(const std::string& address, uint16_t port);
+    // Runs `program address port` as a grandchild; "exit <status>".
+    std::string Run(const std::string& program, const std::string& address, uint16_t port);
 
 private:
     std::string Command(char kind, const std::string& address, uint16_t port, int connections,
-                        int bytes);
+                        int bytes, const std::string& program = "");
     Fd commands_, reports_;
     Child child_;
 };
