@@ -40,8 +40,16 @@ RelayConnection::RelayConnection(RelayOwner* owner, UniqueFd client, Limits limi
 
 RelayConnection::~RelayConnection() { Abandon(); }
 
-void RelayConnection::Abandon() {
+// The sockets leave epoll explicitly before they close: a child forked by the host program may
+// still hold them until its exec, and epoll would go on reporting them for a freed connection.
+void RelayConnection::Unwatch() {
     if (Armed()) owner_->Loop().Disarm(this);
+    if (client_.Valid()) owner_->Loop().Remove(client_.Get());
+    if (upstream_.Valid()) owner_->Loop().Remove(upstream_.Get());
+}
+
+void RelayConnection::Abandon() {
+    Unwatch();
     CloseWithReset(client_);
     CloseWithReset(upstream_);
     state_ = State::kClosed;
@@ -255,7 +263,7 @@ RelayConnection::PumpResult RelayConnection::Copy(Flow& flow, int from, int to) 
 
 void RelayConnection::Close(bool reset) {
     if (state_ == State::kClosed) return;
-    if (Armed()) owner_->Loop().Disarm(this);
+    Unwatch();
     if (reset) {
         CloseWithReset(client_);
         CloseWithReset(upstream_);

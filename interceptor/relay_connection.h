@@ -103,6 +103,7 @@ private:
     PumpResult Drain(Flow& flow, int to);
     PumpResult Copy(Flow& flow, int from, int to);
     void Close(bool reset);
+    void Unwatch();
 
     RelayOwner* owner_;
     Limits limits_;

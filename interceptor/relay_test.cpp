@@ -5,6 +5,7 @@
 #include <thread>
 
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -254,6 +255,43 @@ TEST_F(RelayTest, ClientResetClosesTheOtherSide) {
     }
     EXPECT_TRUE(WaitFor([&] { return sawEnd.load(); }, 3s));
     EXPECT_TRUE(WaitFor([&] { return relay.ConnectionCount() == 0; }));
+}
+
+TEST_F(RelayTest, ClosedConnectionsStayQuietWhileAForkedChildHoldsTheirSockets) {
+    // A program that forks keeps copies of the relay's sockets until its child execs or exits;
+    // what the destination sends meanwhile must not reach the connection the relay has freed.
+    std::atomic<bool> clientGone{false};
+    TestServer destination([&](int fd) {
+        SendAll(fd, "first");
+        WaitFor([&] { return clientGone.load(); });
+        std::this_thread::sleep_for(50ms);
+        SendAll(fd, "after the relay let go");
+        std::this_thread::sleep_for(100ms);
+    });
+    StartRelay(destination.Port(), std::nullopt);
+    UniqueFd client = ConnectTo(relay.Port());
+    char first[5];
+    ASSERT_EQ(recv(client.Get(), first, sizeof first, MSG_WAITALL), 5);
+
+    pid_t child = fork();
+    if (child == 0) {
+        usleep(1000000);
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    linger abort{1, 0};
+    setsockopt(client.Get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    client.Reset();
+    EXPECT_TRUE(WaitFor([&] { return relay.ConnectionCount() == 0; }));
+    clientGone = true;
+    std::this_thread::sleep_for(200ms);
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    // The relay still serves.
+    std::string answer;
+    EXPECT_TRUE(Exchange(relay.Port(), "", &answer));
+    EXPECT_EQ(answer, "firstafter the relay let go");
 }
 
 TEST_F(RelayTest, RefusesConnectionsWhoseDestinationIsUnknown) {
