@@ -73,8 +73,8 @@ TEST(MergeCookies, LeavesReceivedTrimmed) {
 
 TEST(CookieName, BeforeFirstEqualsWithoutBlanks) {
     const std::pair<Text, Text> cases[] = {
-        {"a=1", "a"}, {" a =1=2", "a"}, {"flag", "flag"}, {"=v", ""}, {"", ""},
-        {"\xA1\xA1Name\xA1\xA1=v", "Name"},
+        {"a=1", "a"}, {" a =1=2", "a"}, {"flag", "flag"},
+        {"=v", ""},   {"", ""},         {"\xA1\xA1Name\xA1\xA1=v", "Name"},
     };
     for (const auto& [item, name] : cases) EXPECT_EQ(CookieName(item), name) << item;
 }
@@ -94,12 +94,24 @@ TEST(SplitText, FollowsThePieceRules) {
     EXPECT_EQ(SplitText("; a", "; "), (V{"", "a"}));
     EXPECT_EQ(SplitText("abc", ""), (V{"abc"}));
     // "\xB0\x41" is one character: its trail byte "A" is not a delimiter.
-    EXPECT_EQ(SplitText("x\xB0" "Ay" "Az", "A"), (V{"x\xB0" "Ay", "z"}));
+    EXPECT_EQ(SplitText("x\xB0"
+                        "Ay"
+                        "Az",
+                        "A"),
+              (V{"x\xB0"
+                 "Ay",
+                 "z"}));
 }
 
 TEST(FindText, MatchesOnlyOnCharacterBoundaries) {
-    EXPECT_EQ(FindText("\xB0" "Abc", "Abc"), std::string_view::npos);
-    EXPECT_EQ(FindText("\xB0" "AAbc", "Abc"), 2u);
+    EXPECT_EQ(FindText("\xB0"
+                       "Abc",
+                       "Abc"),
+              std::string_view::npos);
+    EXPECT_EQ(FindText("\xB0"
+                       "AAbc",
+                       "Abc"),
+              2u);
     EXPECT_EQ(FindText("xyz SET-cookie:", "set-cookie:", 0, true), 4u);
     EXPECT_EQ(FindText("xyz SET-cookie:", "set-cookie:", 0, false), std::string_view::npos);
     EXPECT_EQ(FindText("abc", "c", 5), std::string_view::npos);

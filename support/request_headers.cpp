@@ -42,7 +42,8 @@ Text CapitaliseName(std::string_view name) {
 }
 
 void RemoveAll(Text& block, std::string_view what) {
-    for (std::size_t pos = FindText(block, what); pos != Text::npos; pos = FindText(block, what, pos)) {
+    for (std::size_t pos = FindText(block, what); pos != Text::npos;
+         pos = FindText(block, what, pos)) {
         block.erase(pos, what.size());
     }
 }

@@ -1,44 +1,20 @@
 #include "support/web_access.h"
 
 #include <curl/curl.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "support/cookies.h"
 #include "support/request_headers.h"
 #include "support/response_charset.h"
+#include "support/web_access_settings.h"
 
 namespace varnelo {
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Process-wide settings
-
-struct CertFree {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-
-struct Settings {
-    std::mutex mutex;
-    std::vector<std::unique_ptr<X509, CertFree>> extraAuthorities;
-    std::function<void()> pendingMessages;
-    std::function<void(std::size_t)> uploadObserver;
-    std::size_t uploadChunkSize = kDefaultUploadChunkSize;
-};
-
-Settings& TheSettings() {
-    static Settings settings;
-    return settings;
-}
 
 bool TransportReady() {
     static const bool ready = [] {
@@ -58,25 +34,53 @@ bool TransportReady() {
 // ---------------------------------------------------------------------------------------------
 // Messages
 
-enum class Failure { k700, k701, k702, k703, k704, k705, k707, kCertificate, k708, k709, k710,
-                     k711, k712, k713 };
+enum class Failure {
+    k700,
+    k701,
+    k702,
+    k703,
+    k704,
+    k705,
+    k707,
+    kCertificate,
+    k708,
+    k709,
+    k710,
+    k711,
+    k712,
+    k713
+};
 
 Text Message(Failure failure) {
     switch (failure) {
-        case Failure::k700: return "700 当前系统不支持WinHttp服务!"_cp936;
-        case Failure::k701: return "701 解析URL地址失败!"_cp936;
-        case Failure::k702: return "702 创建WinHttp会话失败!"_cp936;
-        case Failure::k703: return "703 创建WinHttp连接失败!"_cp936;
-        case Failure::k704: return "704 创建WinHttp请求失败!"_cp936;
-        case Failure::k705: return "705 设置超时时间失败!"_cp936;
-        case Failure::k707: return "707 设置代理凭证失败!"_cp936;
-        case Failure::kCertificate: return "忽略错误/证书错误  失败！"_cp936;
-        case Failure::k708: return "708 禁止自动设置Cookies失败!"_cp936;
-        case Failure::k709: return "709 重定向设置失败!"_cp936;
-        case Failure::k710: return "710 设置协议头失败!"_cp936;
-        case Failure::k711: return "711 发送请求失败!"_cp936;
-        case Failure::k712: return "712 服务器未响应!"_cp936;
-        case Failure::k713: return "713 读取数据失败!"_cp936;
+        case Failure::k700:
+            return "700 当前系统不支持WinHttp服务!"_cp936;
+        case Failure::k701:
+            return "701 解析URL地址失败!"_cp936;
+        case Failure::k702:
+            return "702 创建WinHttp会话失败!"_cp936;
+        case Failure::k703:
+            return "703 创建WinHttp连接失败!"_cp936;
+        case Failure::k704:
+            return "704 创建WinHttp请求失败!"_cp936;
+        case Failure::k705:
+            return "705 设置超时时间失败!"_cp936;
+        case Failure::k707:
+            return "707 设置代理凭证失败!"_cp936;
+        case Failure::kCertificate:
+            return "忽略错误/证书错误  失败！"_cp936;
+        case Failure::k708:
+            return "708 禁止自动设置Cookies失败!"_cp936;
+        case Failure::k709:
+            return "709 重定向设置失败!"_cp936;
+        case Failure::k710:
+            return "710 设置协议头失败!"_cp936;
+        case Failure::k711:
+            return "711 发送请求失败!"_cp936;
+        case Failure::k712:
+            return "712 服务器未响应!"_cp936;
+        case Failure::k713:
+            return "713 读取数据失败!"_cp936;
     }
     return {};
 }
@@ -212,7 +216,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         transfer->received.clear();
         transfer->headersComplete = false;
         std::size_t space = line.find(' ');
-        transfer->status = space == std::string_view::npos ? 0 : std::atoi(Text(line.substr(space + 1, 3)).c_str());
+        transfer->status = space == std::string_view::npos
+                               ? 0
+                               : std::atoi(Text(line.substr(space + 1, 3)).c_str());
     }
     if (line.empty()) {
         // A 1xx block is followed by the real response.
@@ -221,8 +227,10 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     }
     constexpr std::string_view kLength = "content-length:";
     if (FindText(line, kLength, 0, /*ignoreCase=*/true) == 0) {
-        unsigned long long announced = std::strtoull(Text(line.substr(kLength.size())).c_str(), nullptr, 10);
-        transfer->received.reserve(static_cast<std::size_t>(std::min<unsigned long long>(announced, kReserveLimit)));
+        unsigned long long announced =
+            std::strtoull(Text(line.substr(kLength.size())).c_str(), nullptr, 10);
+        transfer->received.reserve(
+            static_cast<std::size_t>(std::min<unsigned long long>(announced, kReserveLimit)));
     }
     transfer->headerLines.emplace_back(line);
     return length;
@@ -257,15 +265,6 @@ int OnSeek(void* user, curl_off_t offset, int origin) {
     }
     transfer->sent = static_cast<std::size_t>(offset);
     return CURL_SEEKFUNC_OK;
-}
-
-CURLcode OnSslContext(CURL*, void* sslContext, void*) {
-    Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> lock(settings.mutex);
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    for (const auto& cert : settings.extraAuthorities) X509_STORE_add_cert(store, cert.get());
-    ERR_clear_error();  // an authority already in the store is not an error
-    return CURLE_OK;
 }
 
 bool IsTlsFailure(CURLcode rc) {
@@ -321,7 +320,8 @@ bool BuildHeaderList(const Text& block, bool postMode, curl_slist*& list) {
     }
     if (!HasHeaderLine(block, "Accept:") && !append("Accept:")) return false;
     if (!HasHeaderLine(block, "Expect:") && !append("Expect:")) return false;
-    if (postMode && !HasHeaderLine(block, "Content-Type:") && !append("Content-Type:")) return false;
+    if (postMode && !HasHeaderLine(block, "Content-Type:") && !append("Content-Type:"))
+        return false;
     return true;
 }
 
@@ -402,7 +402,8 @@ std::optional<Failure> Perform(WebAccessRequest& request, Text& result) {
     }
     // An empty proxy switches off the proxy environment variables too: "direct" means direct.
     if (!Set(h, CURLOPT_NOSIGNAL, 1L) || !Set(h, CURLOPT_PROXY, proxy.c_str()) ||
-        !Set(h, CURLOPT_NOPROXY, "") || !Set(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP))) {
+        !Set(h, CURLOPT_NOPROXY, "") ||
+        !Set(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP))) {
         return Failure::k702;
     }
 
@@ -414,15 +415,10 @@ std::optional<Failure> Perform(WebAccessRequest& request, Text& result) {
         return Failure::k705;
     }
 
-    Settings& settings = TheSettings();
+    WebAccessSettings settings = CurrentWebAccessSettings();
     Transfer transfer;
-    bool hasExtraAuthorities;
-    {
-        std::lock_guard<std::mutex> lock(settings.mutex);
-        transfer.chunkSize = settings.uploadChunkSize;
-        transfer.observer = settings.uploadObserver;
-        hasExtraAuthorities = !settings.extraAuthorities.empty();
-    }
+    transfer.chunkSize = settings.uploadChunkSize;
+    transfer.observer = std::move(settings.uploadObserver);
     if (!request.bodyBytes.empty()) {
         transfer.body = request.bodyBytes.data();
         transfer.bodySize = request.bodyBytes.size();
@@ -431,17 +427,19 @@ std::optional<Failure> Perform(WebAccessRequest& request, Text& result) {
         transfer.bodySize = request.bodyText.size();
     }
     int method = (request.method < 0 || request.method > 8) ? 0 : request.method;
-    bool postMode = method != 2 && (transfer.bodySize > 0 || method == 1 || method == 3 || method == 8);
+    bool postMode =
+        method != 2 && (transfer.bodySize > 0 || method == 1 || method == 3 || method == 8);
     bool ok = Set(h, CURLOPT_URL, url.c_str()) && Set(h, CURLOPT_PROTOCOLS_STR, "http,https") &&
               Set(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
               Set(h, CURLOPT_PATH_AS_IS, 1L) && Set(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
-              Set(h, CURLOPT_BUFFERSIZE, 512L * 1024) &&
-              Set(h, CURLOPT_HEADERFUNCTION, OnHeader) && Set(h, CURLOPT_HEADERDATA, &transfer) &&
-              Set(h, CURLOPT_WRITEFUNCTION, OnBody) && Set(h, CURLOPT_WRITEDATA, &transfer);
+              Set(h, CURLOPT_BUFFERSIZE, 512L * 1024) && Set(h, CURLOPT_HEADERFUNCTION, OnHeader) &&
+              Set(h, CURLOPT_HEADERDATA, &transfer) && Set(h, CURLOPT_WRITEFUNCTION, OnBody) &&
+              Set(h, CURLOPT_WRITEDATA, &transfer);
     if (method == 2) {
         ok = ok && Set(h, CURLOPT_NOBODY, 1L);
     } else if (postMode) {
-        long uploadBuffer = static_cast<long>(std::clamp<std::size_t>(transfer.chunkSize, 16 * 1024, 2 * 1024 * 1024));
+        long uploadBuffer = static_cast<long>(
+            std::clamp<std::size_t>(transfer.chunkSize, 16 * 1024, 2 * 1024 * 1024));
         ok = ok && Set(h, CURLOPT_POST, 1L) &&
              Set(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(transfer.bodySize)) &&
              Set(h, CURLOPT_READFUNCTION, OnUpload) && Set(h, CURLOPT_READDATA, &transfer) &&
@@ -472,14 +470,15 @@ std::optional<Failure> Perform(WebAccessRequest& request, Text& result) {
     // Certificates are always verified; the test authorities of this process are added to the
     // system's trust store, never put in its place.
     if (!Set(h, CURLOPT_SSL_VERIFYPEER, 1L) || !Set(h, CURLOPT_SSL_VERIFYHOST, 2L) ||
-        (hasExtraAuthorities && !Set(h, CURLOPT_SSL_CTX_FUNCTION, OnSslContext))) {
+        (settings.hasExtraAuthorities && !Set(h, CURLOPT_SSL_CTX_FUNCTION, AddExtraAuthorities))) {
         return Failure::kCertificate;
     }
 
     // Redirects are followed up to ten times, never from https down to plain http.
-    if (request.noRedirect ? !Set(h, CURLOPT_FOLLOWLOCATION, 0L)
-                           : (!Set(h, CURLOPT_FOLLOWLOCATION, 1L) || !Set(h, CURLOPT_MAXREDIRS, 10L) ||
-                              !Set(h, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https"))) {
+    if (request.noRedirect
+            ? !Set(h, CURLOPT_FOLLOWLOCATION, 0L)
+            : (!Set(h, CURLOPT_FOLLOWLOCATION, 1L) || !Set(h, CURLOPT_MAXREDIRS, 10L) ||
+               !Set(h, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https"))) {
         return Failure::k709;
     }
 
@@ -532,52 +531,9 @@ Text WebAccess(WebAccessRequest& request) {
         request.statusText = Message(*failure);
         if (ReturnsImmediately(*failure)) return {};
     }
-    std::function<void()> hook;
-    {
-        Settings& settings = TheSettings();
-        std::lock_guard<std::mutex> lock(settings.mutex);
-        hook = settings.pendingMessages;
-    }
+    std::function<void()> hook = CurrentWebAccessSettings().pendingMessages;
     if (hook) hook();
     return result;
-}
-
-bool SetExtraTrustedAuthorities(const std::string& pemPath) {
-    std::vector<std::unique_ptr<X509, CertFree>> loaded;
-    if (BIO* file = BIO_new_file(pemPath.c_str(), "r")) {
-        while (X509* cert = PEM_read_bio_X509(file, nullptr, nullptr, nullptr)) loaded.emplace_back(cert);
-        BIO_free(file);
-    }
-    ERR_clear_error();
-    if (loaded.empty()) return false;
-    Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> lock(settings.mutex);
-    for (auto& cert : loaded) settings.extraAuthorities.push_back(std::move(cert));
-    return true;
-}
-
-void SetPendingMessagesHook(std::function<void()> hook) {
-    Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> lock(settings.mutex);
-    settings.pendingMessages = std::move(hook);
-}
-
-void SetUploadChunkSize(std::size_t bytes) {
-    Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> lock(settings.mutex);
-    settings.uploadChunkSize = bytes == 0 ? kDefaultUploadChunkSize : bytes;
-}
-
-std::size_t UploadChunkSize() {
-    Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> lock(settings.mutex);
-    return settings.uploadChunkSize;
-}
-
-void SetUploadWriteObserver(std::function<void(std::size_t)> observer) {
-    Settings& settings = TheSettings();
-    std::lock_guard<std::mutex> lock(settings.mutex);
-    settings.uploadObserver = std::move(observer);
 }
 
 }  // namespace varnelo

@@ -25,7 +25,7 @@ Text Msg(const char* utf8) { return Utf8ToCp936(utf8); }
 // A listening loopback socket. With `answer` empty it never accepts (a server that hangs);
 // otherwise it accepts one connection, reads the request head and writes `answer`, then closes.
 class RawServer {
-public:
+  public:
     explicit RawServer(std::string answer = {}) : answer_(std::move(answer)) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -47,7 +47,7 @@ public:
         return "http://127.0.0.1:" + std::to_string(port_) + path;
     }
 
-private:
+  private:
     void ServeOnce() {
         int client = accept(fd_, nullptr, nullptr);
         if (client < 0) return;
@@ -97,7 +97,7 @@ struct Seen {
 };
 
 class WebAccessTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         authority_ = new TestAuthority();
         ASSERT_TRUE(authority_->ok()) << authority_->error();
@@ -125,7 +125,8 @@ protected:
             return httplib::Server::HandlerResponse::Unhandled;
         });
         r.Get("/hello", [](const Request&, Response& res) { res.set_content("hi", "text/plain"); });
-        r.Post("/echo", [](const Request& req, Response& res) { res.set_content(req.body, "text/plain"); });
+        r.Post("/echo",
+               [](const Request& req, Response& res) { res.set_content(req.body, "text/plain"); });
         r.Post("/307", [](const Request&, Response& res) { res.set_redirect("/echo", 307); });
         r.Get("/redirect", [](const Request&, Response& res) {
             res.set_redirect("/hello", 302);
@@ -169,7 +170,8 @@ TEST_F(WebAccessTest, GetDeliversBodyStatusHeadersAndSendsTheDefaultLines) {
     request.location = "untouched";
     EXPECT_EQ(WebAccess(request), "hi");
     EXPECT_EQ(request.statusText, "200 OK");
-    EXPECT_EQ(request.returnedHeaders.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << request.returnedHeaders;
+    EXPECT_EQ(request.returnedHeaders.rfind("HTTP/1.1 200 OK\r\n", 0), 0u)
+        << request.returnedHeaders;
     EXPECT_EQ(request.returnedHeaders.substr(request.returnedHeaders.size() - 4), "\r\n\r\n");
     EXPECT_NE(request.returnedHeaders.find("Content-Length: 2\r\n"), Text::npos);
     EXPECT_EQ(request.responseBytes, (ByteSet{'h', 'i'}));
@@ -208,7 +210,7 @@ TEST_F(WebAccessTest, PostSendsTheBodyWithItsLengthAndFormType) {
 
 TEST_F(WebAccessTest, EveryVerbNumber) {
     const std::pair<int, const char*> cases[] = {
-        {-1, "GET"}, {0, "GET"}, {1, "POST"}, {2, "HEAD"}, {3, "PUT"}, {4, "OPTIONS"},
+        {-1, "GET"},   {0, "GET"},   {1, "POST"},    {2, "HEAD"},  {3, "PUT"}, {4, "OPTIONS"},
         {5, "DELETE"}, {6, "TRACE"}, {7, "CONNECT"}, {8, "PATCH"}, {9, "GET"},
     };
     for (const auto& [method, verb] : cases) {
@@ -296,8 +298,10 @@ TEST_F(WebAccessTest, BasicCredentialsAtTheServer) {
         Text password;
         Text status;
     };
-    const Case cases[] = {{"user", "pass", "200 OK"}, {"user", "", "401 Unauthorized"},
-                          {"", "pass", "401 Unauthorized"}, {"user", "wrong", "401 Unauthorized"}};
+    const Case cases[] = {{"user", "pass", "200 OK"},
+                          {"user", "", "401 Unauthorized"},
+                          {"", "pass", "401 Unauthorized"},
+                          {"user", "wrong", "401 Unauthorized"}};
     for (const Case& c : cases) {
         WebAccessRequest request;
         request.url = http_.BaseUrl() + "/auth";
@@ -332,7 +336,8 @@ TEST_F(WebAccessTest, ThroughAProxyForHttpAndHttps) {
 
     std::vector<std::string> lines = proxy.RequestLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "GET http://127.0.0.1:" + std::to_string(http_.Port()) + "/hello?q=1 HTTP/1.1");
+    EXPECT_EQ(lines[0],
+              "GET http://127.0.0.1:" + std::to_string(http_.Port()) + "/hello?q=1 HTTP/1.1");
     EXPECT_EQ(lines[1], "CONNECT localhost:" + std::to_string(https.Port()) + " HTTP/1.1");
 
     WebAccessRequest unusable;
@@ -370,7 +375,8 @@ TEST_F(WebAccessTest, BasicCredentialsAtTheProxy) {
         request.proxyUser = c.proxyUser;
         request.proxyPassword = c.proxyPassword;
         Text result = WebAccess(request);
-        EXPECT_EQ(request.statusText, c.status) << c.url << " " << c.proxyUser << ":" << c.proxyPassword;
+        EXPECT_EQ(request.statusText, c.status)
+            << c.url << " " << c.proxyUser << ":" << c.proxyPassword;
         EXPECT_EQ(result, c.status == "200 OK" ? "hi" : "");
     }
     EXPECT_EQ(proxy.RejectedCount(), 3);
@@ -495,7 +501,8 @@ TEST_F(WebAccessTest, GbkAndUtf8PagesBecomeCodePage936Text) {
     WebAccessRequest utf8;
     utf8.url = http_.BaseUrl() + "/utf8";
     EXPECT_EQ(WebAccess(utf8), "<html><meta charset=\"utf-8\">" + Msg("中文页面"));
-    EXPECT_EQ(utf8.responseBytes.size(), std::string("<html><meta charset=\"utf-8\">中文页面").size());
+    EXPECT_EQ(utf8.responseBytes.size(),
+              std::string("<html><meta charset=\"utf-8\">中文页面").size());
 }
 
 TEST_F(WebAccessTest, UrlShapes) {
@@ -526,6 +533,34 @@ TEST_F(WebAccessTest, BodyCutShortIsAReadFailure) {
               "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nSet-Cookie: t=1\r\n\r\n");
     EXPECT_EQ(request.returnedCookies, "t=1");
     EXPECT_EQ(request.responseBytes.size(), 10u);
+}
+
+TEST_F(WebAccessTest, RedirectFromHttpsDownToHttpIsNotFollowed) {
+    TestHttpServer https(authority_->ServerCertPath(), authority_->ServerKeyPath());
+    std::string target = http_.BaseUrl() + "/hello";
+    https.Routes().Get("/down",
+                       [&target](const Request&, Response& res) { res.set_redirect(target, 302); });
+    ASSERT_TRUE(https.Start());
+    WebAccessRequest request;
+    request.url = https.BaseUrl() + "/down";
+    EXPECT_EQ(WebAccess(request), "");
+    EXPECT_EQ(request.statusText, "302 Found");
+    EXPECT_EQ(request.location, target);
+}
+
+TEST_F(WebAccessTest, DirectMeansDirectWhateverTheEnvironmentSays) {
+    TestHttpProxy proxy;
+    ASSERT_TRUE(proxy.Start());
+    std::string value = "http://" + proxy.Address();
+    setenv("http_proxy", value.c_str(), 1);
+    setenv("HTTPS_PROXY", value.c_str(), 1);
+    WebAccessRequest request;
+    request.url = http_.BaseUrl() + "/hello";
+    Text result = WebAccess(request);
+    unsetenv("http_proxy");
+    unsetenv("HTTPS_PROXY");
+    EXPECT_EQ(result, "hi");
+    EXPECT_TRUE(proxy.RequestLines().empty());
 }
 
 TEST_F(WebAccessTest, HttpsWithTheTrustedAuthority) {

@@ -46,16 +46,17 @@ CertPtr MakeCert(EVP_PKEY* key, const std::string& commonName, long serial, long
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
+                               0);
     return cert;
 }
 
 bool WritePem(const std::string& path, X509* cert, EVP_PKEY* key) {
     FILE* file = std::fopen(path.c_str(), "w");
     if (file == nullptr) return false;
-    bool ok = cert != nullptr ? PEM_write_X509(file, cert) == 1
-                              : PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr,
-                                                     nullptr) == 1;
+    bool ok = cert != nullptr
+                  ? PEM_write_X509(file, cert) == 1
+                  : PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
     return std::fclose(file) == 0 && ok;
 }
 
@@ -78,8 +79,8 @@ TestAuthority::TestAuthority(const Options& options) {
         error_ = "cannot generate keys";
         return;
     }
-    CertPtr ca = MakeCert(caKey.get(), "Varnelo Test Authority", 1, -kHour,
-                          options.validDays * kDay);
+    CertPtr ca =
+        MakeCert(caKey.get(), "Varnelo Test Authority", 1, -kHour, options.validDays * kDay);
     if (!ca) {
         error_ = "cannot create the authority certificate";
         return;
@@ -94,7 +95,8 @@ TestAuthority::TestAuthority(const Options& options) {
     for (const std::string& dns : options.dnsNames) {
         altNames += (altNames.empty() ? "DNS:" : ",DNS:") + dns;
     }
-    if (options.includeLoopbackAddress) altNames += altNames.empty() ? "IP:127.0.0.1" : ",IP:127.0.0.1";
+    if (options.includeLoopbackAddress)
+        altNames += altNames.empty() ? "IP:127.0.0.1" : ",IP:127.0.0.1";
     long notBefore = options.expired ? -3 * kDay : -kHour;
     long notAfter = options.expired ? -kDay : options.validDays * kDay;
     std::string commonName = options.dnsNames.empty() ? "127.0.0.1" : options.dnsNames.front();

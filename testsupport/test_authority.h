@@ -15,11 +15,11 @@
 namespace varnelo {
 
 class TestAuthority {
-public:
+  public:
     struct Options {
         std::vector<std::string> dnsNames{"localhost"};  // subject alternative DNS names
-        bool includeLoopbackAddress = true;               // adds IP:127.0.0.1
-        int validDays = 7;                                // from one hour ago
+        bool includeLoopbackAddress = true;              // adds IP:127.0.0.1
+        int validDays = 7;                               // from one hour ago
         bool expired = false;  // the server certificate ended yesterday (for failure tests)
     };
 
@@ -38,7 +38,7 @@ public:
     std::string ServerCertPath() const { return directory_ + "/server.pem"; }
     std::string ServerKeyPath() const { return directory_ + "/server.key"; }
 
-private:
+  private:
     std::string directory_;
     std::string error_;
 };

@@ -101,7 +101,8 @@ void Pump(int client, int server, int wakeFd) {
     char buffer[64 * 1024];
     bool clientOpen = true;
     for (;;) {
-        pollfd fds[3] = {{server, POLLIN, 0}, {client, static_cast<short>(clientOpen ? POLLIN : 0), 0},
+        pollfd fds[3] = {{server, POLLIN, 0},
+                         {client, static_cast<short>(clientOpen ? POLLIN : 0), 0},
                          {wakeFd, POLLIN, 0}};
         if (poll(fds, 3, kIdleMilliseconds) <= 0 || (fds[2].revents & POLLIN)) return;
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -134,7 +135,8 @@ bool TestHttpProxy::Start() {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (listenFd_ < 0 ||
+        bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listenFd_, 64) != 0 ||
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return false;
@@ -233,14 +235,16 @@ void TestHttpProxy::Serve(int client) {
         std::string authority = target.substr(7);
         std::size_t slash = authority.find_first_of("/?");
         if (slash != std::string::npos) {
-            path = authority[slash] == '/' ? authority.substr(slash) : "/" + authority.substr(slash);
+            path =
+                authority[slash] == '/' ? authority.substr(slash) : "/" + authority.substr(slash);
             authority.resize(slash);
         }
         parsed = SplitHostPort(authority, host, port, 80);
     }
     int server = parsed ? ConnectLoopback(host, port) : -1;
     if (server < 0) {
-        SendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        SendAll(client,
+                "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         return;
     }
     bool ok;

@@ -21,9 +21,9 @@
 namespace varnelo {
 
 class TestHttpProxy {
-public:
+  public:
     struct Options {
-        std::string user;      // both non-empty: Basic credentials are required
+        std::string user;  // both non-empty: Basic credentials are required
         std::string password;
     };
 
@@ -44,7 +44,7 @@ public:
     std::vector<std::string> RequestLines() const;
     int RejectedCount() const { return rejected_; }
 
-private:
+  private:
     void AcceptLoop();
     void Serve(int client);
     void Record(const std::string& line);
@@ -54,7 +54,7 @@ private:
     int wakePipe_[2] = {-1, -1};  // written once by Stop(); every wait also watches it
     int port_ = -1;
     std::thread acceptor_;
-    mutable std::mutex mutex_;    // guards workers_ and lines_
+    mutable std::mutex mutex_;  // guards workers_ and lines_
     std::vector<std::thread> workers_;
     std::vector<std::string> lines_;
     std::atomic<int> rejected_{0};

@@ -7,7 +7,8 @@
 //       res.set_content("hi", "text/plain");
 //   });
 //   ASSERT_TRUE(server.Start());
-//   std::string url = server.BaseUrl() + "/hello";                   // http://127.0.0.1:<port>/hello
+//   std::string url = server.BaseUrl() + "/hello";                   //
+//   http://127.0.0.1:<port>/hello
 //
 // For HTTPS pass a certificate and key file (see TestAuthority); BaseUrl() then starts with
 // "https://127.0.0.1:". BaseUrlFor("localhost") names the host instead of the address.
@@ -23,7 +24,7 @@
 namespace varnelo {
 
 class TestHttpServer {
-public:
+  public:
     TestHttpServer();
     TestHttpServer(const std::string& certPath, const std::string& keyPath);
     ~TestHttpServer();
@@ -44,7 +45,7 @@ public:
     std::string BaseUrl() const { return BaseUrlFor("127.0.0.1"); }
     std::string BaseUrlFor(const std::string& host) const;
 
-private:
+  private:
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     int port_ = -1;
