@@ -140,7 +140,8 @@ int RemoveLeftovers(const Cgroup2& cgroups, Nftables& nft, const std::string& st
     return removed;
 }
 
-Capture::Capture(uint32_t mark, std::string stateDir) : mark_(mark), stateDir_(std::move(stateDir)) {}
+Capture::Capture(uint32_t mark, std::string stateDir)
+    : mark_(mark), stateDir_(std::move(stateDir)), self_(::getpid()) {}
 
 Capture::~Capture() { Close(); }
 
@@ -212,11 +213,13 @@ bool Capture::LoadRulesLocked(std::string* error) {
 }
 
 bool Capture::AddPid(pid_t pid) {
-    if (pid <= 0 || pid == ::getpid()) return false;
+    if (pid <= 0 || pid == self_) return false;
     auto current = Cgroup2::CgroupOf(pid);
     std::lock_guard lock(mutex_);
     if (path_.empty() || !current) return false;
     if (*current == path_) return true;
+    // A thread id of the engine's own process would move the engine itself into the capture.
+    if (ThreadGroupOf(pid).value_or(self_) == self_) return false;
     RecordOriginLocked(pid, *current);
     if (cgroups_->Move(pid, path_, nullptr)) return true;
     origins_.erase(pid);

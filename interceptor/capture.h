@@ -60,8 +60,8 @@ public:
     bool SetCaptureAll(bool all, std::string* error);
 
     // Moves the process into the capture. Cheap when it is already there (one read of
-    // /proc/PID/cgroup). The engine's own process is never captured. false when the capture is
-    // closed, or the process is gone or cannot be moved.
+    // /proc/PID/cgroup). The engine's own process is never captured, not even by the id of one of
+    // its threads. false when the capture is closed, or the process is gone or cannot be moved.
     bool AddPid(pid_t pid);
     // Moves a captured process (or a captured child of one) back where it came from.
     bool RemovePid(pid_t pid);
@@ -84,6 +84,7 @@ private:
 
     const uint32_t mark_;
     const std::string stateDir_;
+    const pid_t self_;
     mutable std::mutex mutex_;
     std::optional<Cgroup2> cgroups_;
     Nftables nft_;

@@ -98,6 +98,14 @@ std::optional<pid_t> ParentPid(pid_t pid) {
     return static_cast<pid_t>(std::strtol(field->c_str(), nullptr, 10));
 }
 
+std::optional<pid_t> ThreadGroupOf(pid_t task) {
+    auto status = ReadWholeFile("/proc/" + std::to_string(task) + "/status");
+    if (!status) return std::nullopt;
+    size_t line = status->find("\nTgid:");
+    if (line == std::string::npos) return std::nullopt;
+    return static_cast<pid_t>(std::strtol(status->c_str() + line + 6, nullptr, 10));
+}
+
 std::string ErrnoText(int error) {
     char buffer[256];
     // GNU strerror_r returns the text, which may or may not live in the buffer.

@@ -23,6 +23,10 @@ std::optional<unsigned long long> ProcessStartTime(pid_t pid);
 // The parent pid (field 4 of /proc/PID/stat); nullopt when the process is gone.
 std::optional<pid_t> ParentPid(pid_t pid);
 
+// The thread group (process) a task id belongs to (the "Tgid:" line of /proc/ID/status); nullopt
+// when it is gone.
+std::optional<pid_t> ThreadGroupOf(pid_t task);
+
 // "strerror(errno)" for the current errno, thread-safe.
 std::string ErrnoText(int error);
 

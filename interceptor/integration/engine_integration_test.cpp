@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 #include "engine/library_exports.h"
@@ -149,6 +151,24 @@ TEST_F(EngineTest, CapturedProcessAndItsChildrenGoThroughTheProxyOthersAndLocalA
         EXPECT_EQ(LastSource(), c.expectedSource) << c.what;
     }
     EXPECT_EQ(server_->Count(), std::size(cases));
+}
+
+TEST_F(EngineTest, TheEngineNeverCapturesItsOwnProcess) {
+    std::string own = CgroupOf(::getpid());
+    // A task id of this process that is not its pid: a thread that lives while it is tried.
+    std::atomic<pid_t> threadId{0};
+    std::atomic<bool> done{false};
+    std::thread thread([&] {
+        threadId = ::gettid();
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (threadId == 0) std::this_thread::yield();
+    for (pid_t id : {::getpid(), threadId.load()}) {
+        ProcessAddPid(ctx_, id);
+        EXPECT_EQ(CgroupOf(::getpid()), own) << id;
+    }
+    done = true;
+    thread.join();
 }
 
 TEST_F(EngineTest, Ipv6ConnectionsThroughAnIpv6Proxy) {
