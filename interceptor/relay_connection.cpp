@@ -130,8 +130,12 @@ bool RelayConnection::FlushHandshake() {
 void RelayConnection::Handshake() {
     uint8_t answer[512];
     for (;;) {
+        bool sending = !socks_->Output().empty();
         if (!FlushHandshake()) return Close(true);
         if (socks_->State() != Socks5State::kInProgress) break;
+        // The answer to what just went out arrives later and brings its own edge; a request not
+        // yet fully out goes on with the next EPOLLOUT.
+        if (sending || !socks_->Output().empty()) return;
         // Only as much as the current answer holds: what follows belongs to the client.
         ssize_t got = recv(upstream_.Get(), answer, std::min(sizeof answer, socks_->BytesWanted()), 0);
         if (got == 0) return Close(true);
