@@ -315,6 +315,10 @@ TEST(JsonDocumentLimitsTest, RunawayScriptsFailAndTheDocumentStaysUsable) {
         "(function () { var a = []; while (true) a.push([1, 2, 3, 4, 5, 6, 7, 8]); })()",
         "'x'.repeat(1e9)",
         "(function () { throw { get message() { while (true) {} } }; })()",
+        "(function () { throw { toString: function () { while (true) {} } }; })()",
+        "new Array(4e9).join()",
+        "[].concat(new Array(4e9)).length",
+        "Array.prototype.indexOf.call({length: 4e9}, 1)",
     };
     for (const char* script : scripts) {
         JsonDocument document = JsonDocument::Create(ShortLimits());

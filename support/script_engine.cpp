@@ -93,6 +93,7 @@ struct ScriptHeap {
     std::size_t limit = 0;
     Clock::time_point deadline{};
     bool armed = false;
+    std::uint32_t polls = 0;
     std::mt19937_64 random{SeedFromSystem()};
 
     static std::mt19937_64::result_type SeedFromSystem() {
@@ -151,6 +152,13 @@ struct ScriptHeap {
 extern "C" int varnelo_script_time_is_up(void* udata) {
     auto* heap = static_cast<varnelo::ScriptHeap*>(udata);
     return heap != nullptr && heap->armed && varnelo::Clock::now() >= heap->deadline;
+}
+
+// Called on every property read from native code too; the clock is read on one call in 16384.
+extern "C" int varnelo_script_poll(void* udata) {
+    auto* heap = static_cast<varnelo::ScriptHeap*>(udata);
+    if ((++heap->polls & 0x3FFFu) != 0) return 0;
+    return varnelo_script_time_is_up(udata);
 }
 
 extern "C" double varnelo_script_random(void* udata) {

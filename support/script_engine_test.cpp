@@ -36,6 +36,35 @@ TEST(ScriptEngineTest, EvaluatesValuesOfEveryKind) {
     }
 }
 
+TEST(ScriptEngineTest, ReadsNumberLiterals) {
+    auto engine = ScriptEngine::Create();
+    const struct {
+        const char16_t* literal;
+        double value;
+    } cases[] = {
+        {u"0", 0},
+        {u"7", 7},
+        {u"007", 7},    // legacy octal
+        {u"010", 8},
+        {u"0779", 779}, // looked octal, is decimal
+        {u"1596000000000", 1596000000000.0},
+        {u"999999999999999", 999999999999999.0},
+        {u"1234567890123456", 1234567890123456.0},  // 16 digits: the general conversion
+        {u"12345678901234567890", 12345678901234567890.0},
+        {u"1e3", 1000},
+        {u"2.5", 2.5},
+        {u".5", 0.5},
+        {u"0x1F", 31},
+        {u"-42", -42},
+    };
+    for (const auto& c : cases) {
+        auto value = engine->Eval(c.literal);
+        ASSERT_TRUE(value.has_value()) << Utf16ToUtf8(c.literal);
+        EXPECT_EQ(value->number, c.value) << Utf16ToUtf8(c.literal);
+    }
+    EXPECT_FALSE(engine->Eval(u"12a").has_value());
+}
+
 TEST(ScriptEngineTest, TextsCrossAsUtf16Unchanged) {
     auto engine = ScriptEngine::Create();
     const Utf16 text = u"中文 \u2400 \U0001F600 \xD800 end";  // a pair and a lone surrogate
