@@ -4,7 +4,11 @@
 // Cookies travel from one request to the next only through the caller's texts (`cookies` in,
 // `returnedCookies` out); no cookie store is used. TLS certificates are always verified against
 // the system's trust store (plus the authorities added with SetExtraTrustedAuthorities); a
-// certificate that does not verify fails the request with "711 发送请求失败!".
+// certificate that does not verify fails the request with "711 发送请求失败!". The request goes
+// out as HTTP/1.1 with exactly the lines of the header block (BuildRequestHeaders) besides Host,
+// Content-Length and the credentials; the proxy environment variables are never consulted.
+// Redirects are followed up to ten times, never from https down to http nor to another scheme:
+// such a redirect response is then the answer.
 //
 // Nothing is thrown. A failure sets `statusText` to one of the numbered messages below and gives an
 // empty result; the other outputs then keep what the caller had in them.
@@ -56,7 +60,7 @@ struct WebAccessRequest {
     Text cookies;                 // in/out: cookie text to send ("a=1; b=2"); replaced by the merged
                                   // cookie text when a merge happens
     Text headers;                 // extra request header lines separated by CR LF
-    bool noRedirect = false;      // true: redirects are not followed
+    bool noRedirect = false;      // true: redirects are not followed (the 3xx is the answer)
     Text user;                    // Basic credentials at the server (both must be non-empty)
     Text password;
     Text proxy;                   // "host:port" (optionally "http://host:port", or a list
