@@ -5,6 +5,7 @@
 #include <thread>
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,6 +293,28 @@ TEST_F(RelayTest, ClosedConnectionsStayQuietWhileAForkedChildHoldsTheirSockets) 
     std::string answer;
     EXPECT_TRUE(Exchange(relay.Port(), "", &answer));
     EXPECT_EQ(answer, "firstafter the relay let go");
+}
+
+TEST_F(RelayTest, AcceptsOnIpv6LoopbackToo) {
+    TestServer destination(ReplyAfterEnd);
+    TestProxy proxy({.user = "alice", .password = "s:e@cret"});
+    StartRelay(destination.Port(), ProxyAt(proxy.Port()));
+    UniqueFd client(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    timeval limit{10, 0};
+    setsockopt(client.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    address.sin6_port = htons(relay.Port());
+    if (connect(client.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    ASSERT_TRUE(SendAll(client.Get(), "over six"));
+    shutdown(client.Get(), SHUT_WR);
+    std::string answer;
+    ASSERT_TRUE(ReadToEnd(client.Get(), &answer));
+    EXPECT_EQ(answer, "over six" + ServerReply());
+    EXPECT_EQ(proxy.Connected(), 1);
 }
 
 TEST_F(RelayTest, RefusesConnectionsWhoseDestinationIsUnknown) {
