@@ -25,6 +25,7 @@ struct FileClose {
 
 struct Sink {
     std::FILE* file = nullptr;
+    UpdateWindow* window = nullptr;
     long long bytes = 0;
     bool writeFailed = false;
 };
@@ -37,6 +38,7 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
         return 0;  // makes the transfer fail with a write error
     }
     sink->bytes += static_cast<long long>(length);
+    sink->window->ProcessPendingMessages();
     return length;
 }
 
@@ -57,19 +59,21 @@ void Configure(CURL* easy, const std::string& url, Sink& sink, const std::string
     if (!authorityFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, authorityFile.c_str());
 }
 
-// Runs the transfer on this thread, handing the window its waiting events after every round of
-// reads so that it stays responsive during a long download.
-CURLcode Perform(CURL* easy, UpdateWindow& window) {
+// Runs the transfer on this thread. The window gets its waiting events after every read (in the
+// write callback) and after every round that read nothing, so it stays responsive while a long
+// download runs and while the server is slow to answer.
+CURLcode Perform(CURL* easy, Sink& sink) {
     std::unique_ptr<CURLM, MultiFree> multi(curl_multi_init());
     if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
     int running = 1;
     while (running > 0) {
+        long long before = sink.bytes;
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
             result = CURLE_RECV_ERROR;
             break;
         }
-        window.ProcessPendingMessages();
+        if (sink.bytes == before) sink.window->ProcessPendingMessages();
         if (running > 0) curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
     }
     int left = 0;
@@ -112,9 +116,9 @@ DownloadResult DownloadToFile(const Text& address, const std::string& path, Upda
         result.verdict = DownloadVerdict::CannotWrite;
         return result;
     }
-    Sink sink{file.get()};
+    Sink sink{file.get(), &window};
     Configure(easy.get(), std::string(url.begin(), url.end()), sink, authorityFile);
-    CURLcode code = Perform(easy.get(), window);
+    CURLcode code = Perform(easy.get(), sink);
     if (std::fclose(file.release()) != 0) sink.writeFailed = true;
     result.bytes = sink.bytes;
     result.verdict = Judge(easy.get(), code, sink, result);

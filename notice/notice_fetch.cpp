@@ -1,4 +1,5 @@
 #include "notice/html_to_text.h"
+#include "notice/json_syntax.h"
 #include "notice/notice_record.h"
 #include "notice/share_view_request.h"
 #include "notice/text_between.h"
@@ -29,7 +30,9 @@ Text SharePageCookies(const Text& shareAddress, const NoticeFetchOptions& option
     return request.returnedCookies;
 }
 
-// The answer body exactly as received, read as UTF-8 whatever the answer declares.
+// The answer body exactly as received, read as UTF-8 whatever the answer declares. The document
+// evaluates what it parses as script, so only an answer that is plain JSON is handed on: whatever
+// else comes from the network never runs.
 Text ShareViewAnswer(const Text& address, const Text& body, const Text& token,
                      const NoticeFetchOptions& options) {
     WebAccessRequest request;
@@ -40,8 +43,11 @@ Text ShareViewAnswer(const Text& address, const Text& body, const Text& token,
     request.headers = kShareViewHeaders;
     request.timeoutSeconds = options.timeoutSeconds;
     WebAccess(request);
-    if (request.responseBytes.empty()) return {};
-    return Utf8ToCp936(request.responseBytes);
+    const ByteSet& bytes = request.responseBytes;
+    if (!IsJsonText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+        return {};
+    }
+    return Utf8ToCp936(bytes);
 }
 
 }  // namespace
