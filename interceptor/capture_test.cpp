@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 
 #include "interceptor/capture_io.h"
 #include "interceptor/cgroup2.h"
@@ -145,6 +147,47 @@ TEST(FindProcessesByName, FindsChildrenByExecutableNameButNeverItself) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     EXPECT_NE(std::find(found.begin(), found.end(), child), found.end());
+}
+
+// The watcher's scan, as it runs where fanotify is missing: processes running when a name is added
+// are handed over at once, later ones by the next scan, and none after the name is removed.
+TEST(NameWatcher, ScanHandsOverRunningAndLaterProcessesOfTheName) {
+    std::mutex mutex;
+    std::set<pid_t> seen;
+    NameWatcher watcher(
+        [&](pid_t pid) {
+            std::lock_guard lock(mutex);
+            seen.insert(pid);
+        },
+        false);
+    auto startSleep = [] {
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::execl("/bin/sleep", "sleep", "5", nullptr);
+            ::_exit(127);
+        }
+        for (int i = 0; i < 100 && ExecutableName(child) != "sleep"; ++i) ::usleep(10000);
+        return child;
+    };
+    auto wasSeen = [&](pid_t pid) {
+        std::lock_guard lock(mutex);
+        return seen.count(pid) > 0;
+    };
+    pid_t before = startSleep();
+    watcher.Add("Sleep");
+    EXPECT_TRUE(wasSeen(before));  // at once, within Add
+    pid_t after = startSleep();
+    for (int i = 0; i < 300 && !wasSeen(after); ++i) ::usleep(10000);
+    EXPECT_TRUE(wasSeen(after));
+    watcher.Remove("SLEEP");
+    EXPECT_TRUE(watcher.Names().empty());
+    pid_t removed = startSleep();
+    ::usleep(1200000);  // more than two scan intervals
+    EXPECT_FALSE(wasSeen(removed));
+    for (pid_t child : {before, after, removed}) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
 }
 
 }  // namespace

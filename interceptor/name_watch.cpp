@@ -7,7 +7,9 @@
 #include <sys/fanotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <vector>
@@ -19,7 +21,10 @@ namespace varnelo::interceptor {
 
 namespace {
 
-constexpr int kScanIntervalMs = 500;
+// The scan is the whole watch where fanotify is missing, and only a safety net beside it: reading
+// every process's executable link costs real time on a busy machine.
+constexpr auto kScanInterval = std::chrono::milliseconds(500);
+constexpr auto kSafetyScanInterval = std::chrono::seconds(5);
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -113,7 +118,8 @@ std::vector<pid_t> FindProcessesByName(const std::set<std::string>& names) {
     return found;
 }
 
-NameWatcher::NameWatcher(std::function<void(pid_t)> capture) : capture_(std::move(capture)) {}
+NameWatcher::NameWatcher(std::function<void(pid_t)> capture, bool useFanotify)
+    : capture_(std::move(capture)), useFanotify_(useFanotify) {}
 
 NameWatcher::~NameWatcher() {
     std::lock_guard lock(control_);
@@ -169,8 +175,9 @@ bool NameWatcher::Matches(std::string_view executable) const {
 void NameWatcher::StartLocked() {
     if (thread_.joinable()) return;
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    int fanotifyFd = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK,
-                                     O_RDONLY | O_LARGEFILE | O_CLOEXEC);
+    int fanotifyFd = useFanotify_ ? ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK,
+                                                    O_RDONLY | O_LARGEFILE | O_CLOEXEC)
+                                  : -1;
     if (fanotifyFd >= 0) MarkFileSystems(fanotifyFd);
     thread_ = std::thread([this, fanotifyFd, wake = wakeFd_] { Run(fanotifyFd, wake); });
 }
@@ -187,15 +194,21 @@ void NameWatcher::StopLocked() {
 void NameWatcher::Run(int fanotifyFd, int wakeFd) {
     pid_t self = ::getpid();
     alignas(fanotify_event_metadata) char buffer[8192];
+    using Clock = std::chrono::steady_clock;
+    const Clock::duration interval = fanotifyFd >= 0 ? Clock::duration(kSafetyScanInterval)
+                                                     : Clock::duration(kScanInterval);
+    Clock::time_point nextScan = Clock::now() + interval;
     for (;;) {
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextScan - Clock::now());
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {fanotifyFd, POLLIN, 0}};
-        int ready = ::poll(fds, fanotifyFd >= 0 ? 2 : 1, kScanIntervalMs);
+        int ready = ::poll(fds, fanotifyFd >= 0 ? 2 : 1, std::max<int>(0, static_cast<int>(wait.count())));
         if (ready < 0 && errno == EINTR) continue;
         if (fds[0].revents & POLLIN) break;
-        if (ready == 0) {
+        if (Clock::now() >= nextScan) {
             for (pid_t pid : FindProcessesByName(Names())) capture_(pid);
-            continue;
+            nextScan = Clock::now() + interval;
         }
+        if (ready <= 0) continue;
         ssize_t length = ::read(fanotifyFd, buffer, sizeof buffer);
         if (length <= 0) continue;
         auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);

@@ -29,11 +29,12 @@ std::vector<pid_t> FindProcessesByName(const std::set<std::string>& names);
 // Watches program starts with fanotify's exec permission events: the starting process is held
 // until it has been handed to the capture routine, so that even a program that connects at once
 // is captured from its first connection. Where fanotify is not available, and as a safety net for
-// file systems that appear later, the running processes are scanned twice a second. Names are
-// UTF-8 file names.
+// file systems that appear later, the running processes are scanned: twice a second without
+// fanotify, every five seconds beside it. Names are UTF-8 file names.
 class NameWatcher {
 public:
-    explicit NameWatcher(std::function<void(pid_t)> capture);
+    // `useFanotify` false: the scan alone (for tests of the fallback).
+    explicit NameWatcher(std::function<void(pid_t)> capture, bool useFanotify = true);
     ~NameWatcher();  // stops the watch; every held program start is released first
     NameWatcher(const NameWatcher&) = delete;
     NameWatcher& operator=(const NameWatcher&) = delete;
@@ -51,6 +52,7 @@ private:
     bool Matches(std::string_view executable) const;
 
     std::function<void(pid_t)> capture_;
+    const bool useFanotify_;
     std::mutex control_;              // the watch thread's start and stop
     mutable std::mutex namesMutex_;   // names_, read by the watch thread
     std::set<std::string> names_;
