@@ -199,12 +199,15 @@ struct Transfer {
     // The response currently being received: every new status line starts it over, so that only
     // the final response of a redirect chain remains.
     std::vector<Text> headerLines;
+    std::size_t headerBytes = 0;
     bool headersComplete = false;
     int status = 0;
     ByteSet received;
 };
 
 constexpr std::size_t kReserveLimit = 256u << 20;
+// A response whose header block grows beyond this is not an HTTP answer worth waiting for.
+constexpr std::size_t kHeaderBlockLimit = 1u << 20;
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
@@ -213,6 +216,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (line.substr(0, 5) == "HTTP/") {
         transfer->headerLines.clear();
+        transfer->headerBytes = 0;
         transfer->received.clear();
         transfer->headersComplete = false;
         std::size_t space = line.find(' ');
@@ -232,6 +236,8 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         transfer->received.reserve(
             static_cast<std::size_t>(std::min<unsigned long long>(announced, kReserveLimit)));
     }
+    transfer->headerBytes += line.size();
+    if (transfer->headerBytes > kHeaderBlockLimit) return 0;  // ends the transfer
     transfer->headerLines.emplace_back(line);
     return length;
 }

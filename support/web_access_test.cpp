@@ -384,6 +384,9 @@ TEST_F(WebAccessTest, BasicCredentialsAtTheProxy) {
 
 TEST_F(WebAccessTest, FailuresLeaveTheOutputsAlone) {
     RawServer silent;  // accepts nothing, answers nothing
+    std::string padded = "HTTP/1.1 200 OK\r\n";
+    while (padded.size() < (3u << 20)) padded += "X-Pad: " + std::string(1000, 'p') + "\r\n";
+    RawServer endlessHeaders(padded);
     struct Case {
         const char* name;
         std::string url;
@@ -396,6 +399,7 @@ TEST_F(WebAccessTest, FailuresLeaveTheOutputsAlone) {
          Msg("703 创建WinHttp连接失败!")},
         {"unresolvable", "http://no-such-host.invalid/", "", true, Msg("703 创建WinHttp连接失败!")},
         {"time-out", silent.Url(), "", true, Msg("712 服务器未响应!")},
+        {"endless header block", endlessHeaders.Url(), "", true, Msg("712 服务器未响应!")},
         {"not a URL", "no url", "", true, Msg("701 解析URL地址失败!")},
         {"other scheme", "ftp://127.0.0.1/", "", true, Msg("701 解析URL地址失败!")},
         {"empty URL", "", "", true, Msg("701 解析URL地址失败!")},

@@ -206,12 +206,20 @@ void TestHttpProxy::Serve(int client) {
         pos = end + 2;
     }
     std::string rest = data.substr(headEnd + 4);
+    if (lines.empty()) return;
     Record(lines[0]);
 
-    std::string method = lines[0].substr(0, lines[0].find(' '));
-    std::size_t targetStart = method.size() + 1;
-    std::string target =
-        lines[0].substr(targetStart, lines[0].find(' ', targetStart) - targetStart);
+    // "METHOD target HTTP/1.x"
+    std::size_t firstSpace = lines[0].find(' ');
+    std::size_t secondSpace =
+        firstSpace == std::string::npos ? std::string::npos : lines[0].find(' ', firstSpace + 1);
+    if (secondSpace == std::string::npos) {
+        SendAll(client,
+                "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        return;
+    }
+    std::string method = lines[0].substr(0, firstSpace);
+    std::string target = lines[0].substr(firstSpace + 1, secondSpace - firstSpace - 1);
 
     if (!options_.user.empty() && !options_.password.empty() &&
         HeaderValueOf(lines, "Proxy-Authorization") !=
