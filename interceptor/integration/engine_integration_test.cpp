@@ -257,21 +257,38 @@ TEST_F(EngineTest, FiveHundredConcurrentConnectionsKeepTheirBytes) {
     EXPECT_EQ(std::count(sources.begin(), sources.end(), kProxySourceV4), 500);
 }
 
-TEST_F(EngineTest, ReleasePutsEveryProcessBackAndRemovesTableCgroupAndRecord) {
-    Client client;
-    std::string origin = CgroupOf(client.pid());
-    ProcessAddPid(ctx_, client.pid());
-    std::string cgroup = CgroupOf(client.pid());
-    ASSERT_TRUE(cgroup.starts_with("/varnelo-")) << cgroup;
-    EXPECT_TRUE(FileExists("/run" + cgroup + ".origins"));
-    ASSERT_FALSE(TracesOf(::getpid()).empty());
-    ReleaseSunnyNet(ctx_);
-    ctx_ = 0;
-    EXPECT_EQ(TracesOf(::getpid()), std::vector<std::string>());
-    EXPECT_EQ(CgroupOf(client.pid()), origin);
-    EXPECT_FALSE(FileExists("/run" + cgroup + ".origins"));
-    EXPECT_EQ(client.Connect(kDestinationV4, kDestinationPort), "ok");
-    EXPECT_EQ(LastSource(), kClientV4);
+TEST_F(EngineTest, CloseAndReleasePutEveryProcessBackAndRemoveTableCgroupAndRecord) {
+    struct Case {
+        const char* what;
+        bool release;
+    } cases[] = {{"SunnyNetClose", false}, {"ReleaseSunnyNet", true}};
+    for (const auto& c : cases) {
+        Client client;
+        std::string origin = CgroupOf(client.pid());
+        ProcessAddPid(ctx_, client.pid());
+        std::string cgroup = CgroupOf(client.pid());
+        ASSERT_TRUE(cgroup.starts_with("/varnelo-")) << c.what << " " << cgroup;
+        EXPECT_TRUE(FileExists("/run" + cgroup + ".origins")) << c.what;
+        ASSERT_FALSE(TracesOf(::getpid()).empty()) << c.what;
+        if (c.release) {
+            ReleaseSunnyNet(ctx_);
+            ctx_ = 0;
+        } else {
+            EXPECT_EQ(SunnyNetClose(ctx_), 1);
+        }
+        EXPECT_EQ(TracesOf(::getpid()), std::vector<std::string>()) << c.what;
+        EXPECT_EQ(CgroupOf(client.pid()), origin) << c.what;
+        EXPECT_FALSE(FileExists("/run" + cgroup + ".origins")) << c.what;
+        EXPECT_EQ(client.Connect(kDestinationV4, kDestinationPort), "ok") << c.what;
+        EXPECT_EQ(LastSource(), kClientV4) << c.what;
+        if (!c.release) {  // the closed engine starts and captures again
+            ASSERT_EQ(SunnyNetStart(ctx_), 1) << TakeText(SunnyNetError(ctx_));
+            ASSERT_EQ(OpenDrive(ctx_, 2), 1) << TakeText(SunnyNetError(ctx_));
+            ProcessAddPid(ctx_, client.pid());
+            EXPECT_EQ(client.Connect(kDestinationV4, kDestinationPort), "ok");
+            EXPECT_EQ(LastSource(), kProxySourceV4);
+        }
+    }
 }
 
 TEST_F(EngineTest, TheNextEngineRemovesWhatAKilledOneLeftAndPutsItsProcessesBack) {
