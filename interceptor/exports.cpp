@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "engine/library_exports.h"
 #include "interceptor/engine_context.h"
@@ -49,6 +50,11 @@ public:
         return context;
     }
 
+    std::map<int, std::shared_ptr<EngineContext>> TakeAll() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(contexts_, {});
+    }
+
 private:
     std::mutex mutex_;
     int lastId_ = 0;
@@ -60,6 +66,16 @@ private:
 Registry& Contexts() {
     static Registry* registry = new Registry;
     return *registry;
+}
+
+// A program that ends without releasing its contexts (exit() after a fatal error, say) must not
+// leave its table, its cgroup and its captured processes behind: they are released when the
+// library is unloaded, which exit() does too.
+__attribute__((destructor)) void ReleaseEveryContextAtUnload() {
+    try {
+        for (auto& [id, context] : Contexts().TakeAll()) context->Close();
+    } catch (...) {
+    }
 }
 
 // Runs `action` on the context, answering `fallback` for an unknown context or any failure.

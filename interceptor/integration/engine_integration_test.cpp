@@ -324,6 +324,19 @@ TEST_F(EngineTest, TheNextEngineRemovesWhatAKilledOneLeftAndPutsItsProcessesBack
     EXPECT_EQ(LastSource(), kClientV4);
 }
 
+TEST_F(EngineTest, AProgramThatExitsWithoutReleasingLeavesNothingBehind) {
+    Client victim;
+    std::string origin = CgroupOf(victim.pid());
+    Child holder = SpawnIn(ns_->Client(), {VARNELO_ENGINE_HOLDER, std::to_string(victim.pid()), "exit"});
+    pid_t holderPid = holder.pid();
+    int status = holder.Wait();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(TracesOf(holderPid), std::vector<std::string>());
+    EXPECT_EQ(CgroupOf(victim.pid()), origin);
+    EXPECT_EQ(victim.Connect(kDestinationV4, kDestinationPort), "ok");
+    EXPECT_EQ(LastSource(), kClientV4);
+}
+
 TEST_F(EngineTest, CaptureByNameTakesProgramsFromTheirFirstConnection) {
     // The probes start from a launcher forked before any connection existed, so that no copy of
     // an engine socket lives on in them.
