@@ -244,8 +244,8 @@ TEST_F(SelfUpdateTest, ProcessThatHasEndedAlreadyIsNotWaitedFor) {
     RecordingBoxes boxes;
     ASSERT_TRUE(RunSelfUpdate(Url("/good"), window, boxes, Options(pid)));
     ASSERT_EQ(scripts_.size(), 1u);
-    EXPECT_TRUE(Reap(scripts_[0], 5s));
-    EXPECT_TRUE(WaitFor([&] { return ReadFile(dir_ / "started.txt") == "new\n"; }, 5s));
+    EXPECT_TRUE(Reap(scripts_[0], 15s));
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(dir_ / "started.txt") == "new\n"; }, 10s));
     EXPECT_EQ(ReadFile(program_), newBuild_);
 }
 
