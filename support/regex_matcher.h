@@ -9,6 +9,9 @@
 //   - \uhhhh and \xhh escapes; "[]" matches nothing and "[^]" any character;
 //   - a back reference to a group that took no part in the match matches the empty text;
 //   - after an empty match the next search starts one character further on.
+// Escapes that only PCRE2 knows (\a \e \h \v \R \Q...\E and the like) keep their PCRE2
+// meaning, and a backslash before a letter that neither language knows makes the pattern invalid
+// (JScript would read the letter itself).
 // Each match attempt is bounded (a PCRE2 match limit), so a pattern that backtracks without end
 // makes the search fail instead of hanging.
 //

@@ -13,64 +13,48 @@ namespace {
 
 constexpr std::size_t kSearchWindow = 1024;
 
-Utf16 ToUtf16(std::u32string_view characters) {
-    Utf16 units;
-    units.reserve(characters.size());
-    for (char32_t c : characters) {
-        if (c >= 0x110000 || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c >= 0x10000) {
-            units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            units.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return units;
-}
-
+// Both conversions pivot on the C library's own wide characters (UCS-4). Each is then a single
+// step inside iconv, where a refused character costs little; through UTF-16 a refused character
+// makes iconv redo the rest of its buffer, and a large page of characters that code page 936
+// lacks would take many seconds.
 static_assert(sizeof(wchar_t) == sizeof(char32_t), "iconv's WCHAR_T is UCS-4 here");
 
-// Decodes bytes in a charset named by a page; the name goes to iconv as it stands.
-class Decoder {
+class Iconv {
 public:
-    explicit Decoder(const Text& charset) : cd_(iconv_open("WCHAR_T", charset.c_str())) {}
-    ~Decoder() {
+    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Iconv() {
         if (ok()) iconv_close(cd_);
     }
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
 
     bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
-    // All of `input` as UTF-16; a byte the charset does not allow becomes U+FFFD, and so does an
-    // incomplete sequence at the end.
-    Utf16 Decode(std::string_view input) {
-        // The C library's own wide characters (UCS-4) are its pivot, so this is one conversion
-        // step: a refused byte does not make it redo a second step's buffer.
-        std::u32string characters;
+    // Converts all of `input`, `step` bytes at a time being one input character or byte as far
+    // as refusals go: each refused one becomes `replacement`, and so does an incomplete
+    // sequence at the end.
+    std::string Run(std::string_view input, std::size_t step, std::string_view replacement) {
+        std::string output;
         char* in = const_cast<char*>(input.data());
         std::size_t inLeft = input.size();
-        char32_t buffer[1024];
-        auto flush = [&](char* end) {
-            characters.append(buffer, reinterpret_cast<char32_t*>(end) - buffer);
-        };
+        char buffer[4096];
         while (inLeft > 0) {
-            char* out = reinterpret_cast<char*>(buffer);
+            char* out = buffer;
             std::size_t outLeft = sizeof buffer;
             const std::size_t rc = iconv(cd_, &in, &inLeft, &out, &outLeft);
             const int error = errno;
-            flush(out);
+            output.append(buffer, out - buffer);
             if (rc != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-            characters.push_back(U'\uFFFD');
+            output.append(replacement);
             if (error != EILSEQ) break;  // EINVAL: cut at the end
-            ++in;
-            --inLeft;
+            const std::size_t skip = std::min(step, inLeft);
+            in += skip;
+            inLeft -= skip;
         }
-        char* out = reinterpret_cast<char*>(buffer);
+        char* out = buffer;
         std::size_t outLeft = sizeof buffer;
         iconv(cd_, nullptr, nullptr, &out, &outLeft);  // any shift state's closing bytes
-        flush(out);
-        return ToUtf16(characters);
+        return output.append(buffer, out - buffer);
     }
 
 private:
@@ -102,13 +86,18 @@ Text DecodeResponseText(const ByteSet& bytes) {
     const Text raw(UpToZero(all));
     const Text charset = CharsetOfPage(raw);
     if (charset.empty() || charset == "gbk" || charset == "gb2312") return raw;
-    Decoder decoder(charset);
+    Iconv decode("WCHAR_T", charset.c_str());
     // A name iconv does not know converts nothing: the page stays as it came.
-    if (!decoder.ok()) return raw;
+    if (!decode.ok()) return raw;
+    Iconv encode("CP936", "WCHAR_T");
+    if (!encode.ok()) return raw;
     std::string_view body = all;
     // Pages saved with a byte-order mark: the mark is not part of the text.
     if (IsUtf8Name(charset) && body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
-    return Text(UpToZero(Utf16ToCp936(decoder.Decode(body))));
+    constexpr char32_t kReplacement = U'\uFFFD';
+    const std::string characters = decode.Run(
+        body, 1, std::string_view(reinterpret_cast<const char*>(&kReplacement), 4));
+    return Text(UpToZero(encode.Run(characters, sizeof(char32_t), "?")));
 }
 
 }  // namespace varnelo
