@@ -28,8 +28,9 @@ struct NoticeFetchOptions {
 // Reads the notice text of the share at `shareAddress` (https://host/<share key>): a GET of the
 // share page for its wyctoken cookie, then a POST to the host's share-view interface; the note's
 // HTML at data.rsp_body.RspMsg_body.note_list[0].html_content is rendered to plain text.
-// Never fails loudly: any failure (no answer, not JSON, no note, a script that runs too long)
-// gives the empty text.
+// Only an answer that is plain JSON is parsed, so nothing from the network runs as script. Never
+// fails loudly: any failure (no answer, not JSON, no note, an untrusted certificate) gives the
+// empty text.
 Text FetchNoticeText(const Text& shareAddress, const NoticeFetchOptions& options = {});
 
 // Copies the fields of `noticeText` into `record`: publishedVersion always (empty when the key or
