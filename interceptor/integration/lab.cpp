@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/prctl.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -216,9 +217,21 @@ int Child::Wait() {
     return status;
 }
 
+namespace {
+
+// In a child just forked: dies with the test process, even when that one is killed or aborts.
+void DieWithParent(pid_t parent) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(1);  // the parent went before the request took hold
+}
+
+}  // namespace
+
 Child SpawnIn(int netnsFd, const std::vector<std::string>& argv) {
+    pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid == 0) {
+        DieWithParent(parent);
         if (netnsFd >= 0 && ::setns(netnsFd, CLONE_NEWNET) != 0) ::_exit(126);
         ::close_range(3, ~0U, 0);  // no descriptor of the engine's may live on in the child
         rlimit files{8192, 8192};
@@ -239,8 +252,10 @@ Child SpawnIn(int netnsFd, const std::vector<std::string>& argv) {
 bool RunIn(int netnsFd, const std::vector<std::string>& argv, std::string* output) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return false;
+    pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid == 0) {
+        DieWithParent(parent);
         if (::setns(netnsFd, CLONE_NEWNET) != 0) ::_exit(126);
         ::dup2(out[1], 1);
         ::dup2(out[1], 2);
@@ -424,8 +439,10 @@ Child StartProxy(Namespaces& ns, const std::string& listen, const std::string& s
 Client::Client() {
     int commands[2], reports[2];
     if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(reports, O_CLOEXEC) != 0) return;
+    pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid == 0) {
+        DieWithParent(parent);
         // Only the two pipes stay open: a copy of an engine socket held here would keep it alive
         // after the engine closed it.
         ::dup2(commands[0], 3);
