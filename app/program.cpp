@@ -18,27 +18,22 @@
 namespace varnelo {
 namespace {
 
-// What the exit handler releases. Lives until the process ends, so that a handler ending the
-// program (std::exit through FatalExit) still finds it.
-struct ProcessObjects {
-    std::unique_ptr<MainWindow> window;
-    std::unique_ptr<ProxyEngine> engine;
-    std::unique_ptr<ConnectionOps> connection;
-    ProgramState state;
-    bool exited = false;
-};
-
-ProcessObjects& Objects() {
-    static ProcessObjects* objects = new ProcessObjects();  // never destroyed: atexit may run late
-    return *objects;
-}
-
 void ExitHandlerAtExit() { RunExitHandler(); }
 
 }  // namespace
 
+ProgramObjects& Objects() {
+    static ProgramObjects* objects = new ProgramObjects();  // never destroyed: atexit may run late
+    return *objects;
+}
+
+void RegisterExitHandler() {
+    static const bool registered = std::atexit(ExitHandlerAtExit) == 0;
+    (void)registered;
+}
+
 void RunExitHandler() {
-    ProcessObjects& objects = Objects();
+    ProgramObjects& objects = Objects();
     if (objects.exited) return;
     objects.exited = true;
     objects.window.reset();  // the window is gone before the engine goes
@@ -54,10 +49,10 @@ int RunProgram(int argc, char** argv) {
     // The application comes first: the library presence check may have to show its box.
     QApplication application(argc, argv);
     static QtMessageBoxes boxes;
-    ProcessObjects& objects = Objects();
+    ProgramObjects& objects = Objects();
     objects.engine = std::make_unique<ProxyEngine>(boxes);
     objects.connection = std::make_unique<ConnectionOps>(boxes);
-    std::atexit(ExitHandlerAtExit);
+    RegisterExitHandler();
     objects.state.codePage = kCodePage936;
     objects.state.uploadChunkSize = 1048576;
     EnsureLibraryFile(boxes);
