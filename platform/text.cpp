@@ -96,24 +96,28 @@ Utf16 WithTerminator(Utf16 units) {
 Utf16 Cp936ToUtf16(std::string_view cp936) { return DecodeWith("CP936", cp936); }
 
 Text Utf16ToCp936(std::u16string_view utf16) {
-    Converter& conv = ConverterFor("CP936", "UTF-16LE");
-    std::string units;
-    units.reserve(utf16.size() * 2);
-    for (char16_t u : utf16) AppendUnit(units, u);
-    Text out;
-    const char* in = units.data();
-    size_t left = units.size();
-    while (!conv.Run(in, left, out)) {
-        // One default character per refused character: a valid surrogate pair is one character.
-        size_t index = (units.size() - left) / 2;
-        size_t skip = 2;
-        if (IsHighSurrogate(utf16[index]) && index + 1 < utf16.size() &&
-            IsLowSurrogate(utf16[index + 1])) {
-            skip = 4;
+    // Pairs are joined into code points first and iconv converts from wide characters: from
+    // UTF-16 it would convert in two stages and redo the rest of its buffer after every refused
+    // character, which turns a page full of them quadratic. A lone surrogate stays as it is, and
+    // iconv refuses it like any other character code page 936 lacks.
+    std::vector<wchar_t> points;
+    points.reserve(utf16.size());
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        char32_t cp = utf16[i];
+        if (IsHighSurrogate(utf16[i]) && i + 1 < utf16.size() && IsLowSurrogate(utf16[i + 1])) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+            ++i;
         }
-        out.push_back('?');
-        in += skip;
-        left -= skip;
+        points.push_back(static_cast<wchar_t>(cp));
+    }
+    Converter& conv = ConverterFor("CP936", "WCHAR_T");
+    Text out;
+    const char* in = reinterpret_cast<const char*>(points.data());
+    size_t left = points.size() * sizeof(wchar_t);
+    while (!conv.Run(in, left, out)) {
+        out.push_back('?');  // one default character per refused character
+        in += sizeof(wchar_t);
+        left -= sizeof(wchar_t);
     }
     return out;
 }
