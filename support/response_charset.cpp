@@ -83,14 +83,14 @@ Text CharsetOfPage(std::string_view raw) {
 
 Text DecodeResponseText(const ByteSet& bytes) {
     const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    const Text raw(UpToZero(all));
+    const std::string_view raw = UpToZero(all);
     const Text charset = CharsetOfPage(raw);
-    if (charset.empty() || charset == "gbk" || charset == "gb2312") return raw;
+    if (charset.empty() || charset == "gbk" || charset == "gb2312") return Text(raw);
     Iconv decode("WCHAR_T", charset.c_str());
     // A name iconv does not know converts nothing: the page stays as it came.
-    if (!decode.ok()) return raw;
+    if (!decode.ok()) return Text(raw);
     Iconv encode("CP936", "WCHAR_T");
-    if (!encode.ok()) return raw;
+    if (!encode.ok()) return Text(raw);
     std::string_view body = all;
     // Pages saved with a byte-order mark: the mark is not part of the text.
     if (IsUtf8Name(charset) && body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
