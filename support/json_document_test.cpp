@@ -280,6 +280,22 @@ TEST(JsonDocumentTest, ParseFormsAndErrors) {
     EXPECT_EQ(document.ToJsonText(), "null");
 }
 
+TEST(JsonDocumentTest, EveryEngineHasTheJsonMethods) {
+    JsonDocument document = JsonDocument::Create();
+    ASSERT_TRUE(document.Parse("({a: [1, 'x']}).toJSONString()", true));
+    EXPECT_EQ(document.GetText(), R"({"a":[1,"x"]})");
+    ASSERT_TRUE(document.Parse(R"('{"b":{"c":2}}'.parseJSON())", true));
+    EXPECT_EQ(document.GetText("b.c"), "2");
+    ASSERT_TRUE(document.Parse("new Date(Date.UTC(2020, 6, 20, 12, 0, 0)).toJSON()", true));
+    EXPECT_EQ(document.GetText(), "2020-07-20T12:00:00.000Z");
+    // The inherited helpers are functions: never listed, never merged.
+    ASSERT_TRUE(document.Parse(R"({"o":{"k":"v"}})"));
+    std::vector<Text> names;
+    EXPECT_EQ(document.MemberNames(names, "o"), 1);
+    document.SetValue("o", R"({"k":"w"})", true);
+    EXPECT_EQ(document.ToJsonText(), R"({"o":{"k":"w"}})");
+}
+
 // The share service's answer as the notice retrieval reads it: UTF-8 on the wire, code page 936
 // inside the program.
 TEST(JsonDocumentTest, ReadsTheNoticeAnswerPath) {
