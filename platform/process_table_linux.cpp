@@ -18,9 +18,9 @@ std::string BaseName(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-// Reads a small /proc file relative to the process's folder; empty on failure.
-std::string ReadSmallFile(int dirFd, const char* name) {
-    int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC);
+// Reads a small /proc file (a path relative to /proc); empty on failure.
+std::string ReadSmallFile(int procFd, const char* name) {
+    int fd = ::openat(procFd, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::string();
     char buffer[4096];
     ssize_t n;
@@ -31,10 +31,13 @@ std::string ReadSmallFile(int dirFd, const char* name) {
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-std::string ExeNameFromLink(int procFd, const std::string& pidName) {
+// The base name of the executable; empty when it cannot be read. `noExecutable` tells that the
+// process has none (a kernel thread, a zombie) rather than that we may not look.
+std::string ExeNameFromLink(int procFd, const std::string& pidName, bool& noExecutable) {
     char buffer[4096];
     const std::string link = pidName + "/exe";
     ssize_t n = ::readlinkat(procFd, link.c_str(), buffer, sizeof buffer);
+    noExecutable = n < 0 && errno == ENOENT;
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return std::string();
     std::string_view target(buffer, static_cast<std::size_t>(n));
     // A replaced or removed executable shows as "<path> (deleted)"; the name is still the path's.
@@ -44,27 +47,24 @@ std::string ExeNameFromLink(int procFd, const std::string& pidName) {
     return BaseName(target);
 }
 
-std::string ExeNameFromFiles(int procFd, const std::string& pidName) {
-    int dirFd = ::openat(procFd, pidName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) return std::string();
-    std::string cmdline = ReadSmallFile(dirFd, "cmdline");
-    std::string name;
-    if (!cmdline.empty()) {
-        std::string first = cmdline.substr(0, cmdline.find('\0'));
-        first = first.substr(0, first.find(' '));
-        name = BaseName(first);
-    }
-    if (name.empty()) {
-        name = ReadSmallFile(dirFd, "comm");
-        if (!name.empty() && name.back() == '\n') name.pop_back();
-    }
-    ::close(dirFd);
+std::string FirstWordOfCommandLine(int procFd, const std::string& pidName) {
+    std::string cmdline = ReadSmallFile(procFd, (pidName + "/cmdline").c_str());
+    std::string first = cmdline.substr(0, cmdline.find('\0'));
+    return BaseName(first.substr(0, first.find(' ')));
+}
+
+std::string ShortCommandName(int procFd, const std::string& pidName) {
+    std::string name = ReadSmallFile(procFd, (pidName + "/comm").c_str());
+    if (!name.empty() && name.back() == '\n') name.pop_back();
     return name;
 }
 
 std::optional<Utf16> NameOf(int procFd, const std::string& pidName) {
-    std::string name = ExeNameFromLink(procFd, pidName);
-    if (name.empty()) name = ExeNameFromFiles(procFd, pidName);
+    bool noExecutable = false;
+    std::string name = ExeNameFromLink(procFd, pidName, noExecutable);
+    // Processes without an executable have an empty command line too: go to the short name.
+    if (name.empty() && !noExecutable) name = FirstWordOfCommandLine(procFd, pidName);
+    if (name.empty()) name = ShortCommandName(procFd, pidName);
     if (name.empty()) return std::nullopt;  // the process ended while we looked
     return Utf8ToUtf16(name);
 }

@@ -1,5 +1,6 @@
 #include "platform/process_table.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -61,6 +62,22 @@ TEST(ProcessTable, DeletedExecutableKeepsItsName) {
     std::filesystem::remove(sleepers.PathOf("gone"));
     EXPECT_EQ(table->ExeNameOf(pid), Utf8ToUtf16("gone"));
     EXPECT_EQ(PidsNamed(*table, "gone"), (std::vector<std::uint32_t>{std::uint32_t(pid)}));
+}
+
+TEST(ProcessTable, ProcessWithoutExecutableIsNamedByItsShortName) {
+    // A zombie has no executable and an empty command line; its short name still shows.
+    auto table = MakeSystemProcessTable();
+    Sleepers sleepers;
+    pid_t pid = sleepers.Start("zombie.bin");
+    ASSERT_GT(pid, 0);
+    WaitForExec(*table, pid, "zombie.bin");
+    ::kill(pid, SIGKILL);  // not reaped until the fixture goes
+    std::error_code error;
+    for (int i = 0; i < 200; ++i) {
+        if (std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error).empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(table->ExeNameOf(pid), Utf8ToUtf16("zombie.bin"));
 }
 
 }  // namespace
