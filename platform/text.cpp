@@ -4,14 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
-#include <memory>
 
 namespace varnelo {
 namespace {
 
-// One conversion descriptor per direction and thread, opened on first use: opening one loads a
-// gconv module, which costs far more than a conversion of a short text.
+// An iconv descriptor for one conversion. Descriptors are opened per call and not cached: a
+// cache would be gone by the time exit handlers and static destructors run, and those convert
+// texts too. Once glibc has loaded a charset's module, opening costs only a few microseconds.
 class Converter {
 public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
@@ -42,13 +41,6 @@ private:
     iconv_t cd_;
 };
 
-Converter& ConverterFor(const std::string& to, const std::string& from) {
-    thread_local std::map<std::string, std::unique_ptr<Converter>> cache;
-    auto& slot = cache[to + "<" + from];
-    if (!slot) slot = std::make_unique<Converter>(to.c_str(), from.c_str());
-    return *slot;
-}
-
 void AppendUnit(std::string& bytes, char16_t unit) {
     bytes.push_back(static_cast<char>(unit & 0xFF));
     bytes.push_back(static_cast<char>(unit >> 8));
@@ -65,7 +57,7 @@ Utf16 UnitsFromLittleEndian(const std::string& bytes) {
 
 // Decodes with iconv from `charset`; each byte it refuses becomes U+003F.
 Utf16 DecodeWith(const std::string& charset, std::string_view input) {
-    Converter& conv = ConverterFor("UTF-16LE", charset);
+    Converter conv("UTF-16LE", charset.c_str());
     if (!conv.ok()) return {};
     std::string bytes;
     const char* in = input.data();
@@ -110,7 +102,7 @@ Text Utf16ToCp936(std::u16string_view utf16) {
         }
         points.push_back(static_cast<wchar_t>(cp));
     }
-    Converter& conv = ConverterFor("CP936", "WCHAR_T");
+    Converter conv("CP936", "WCHAR_T");
     Text out;
     const char* in = reinterpret_cast<const char*>(points.data());
     size_t left = points.size() * sizeof(wchar_t);

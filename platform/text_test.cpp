@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace varnelo {
 namespace {
 
@@ -79,6 +82,31 @@ TEST(Paths, TextPathsBecomeUtf8FileNames) {
     Text path = "/tmp/config/账号.ini"_cp936;
     EXPECT_EQ(PathFromText(path), "/tmp/config/账号.ini");
     EXPECT_EQ(TextFromPath("/tmp/config/账号.ini"), path);
+}
+
+}  // namespace
+}  // namespace varnelo
+
+namespace varnelo {
+namespace {
+
+void ConvertAtExit() {
+    // Exit handlers and static destructors convert texts too (the program saves and releases at
+    // exit); the conversion must still work then.
+    Text text = Utf8ToCp936(std::string_view("开启代理"));
+    ByteSet back = Cp936ToUtf8(text);
+    bool same = std::string(back.begin(), back.end()) == "开启代理";
+    std::fputs(same ? "converted at exit\n" : "wrong at exit\n", stderr);
+}
+
+TEST(Cp936, ConvertsInExitHandlers) {
+    EXPECT_EXIT(
+        {
+            (void)Utf8ToCp936(std::string_view("预热"));
+            std::atexit(ConvertAtExit);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "converted at exit");
 }
 
 }  // namespace
