@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "platform/memory_hint.h"
 #include "support/regex_matcher.h"
 
 namespace varnelo {
@@ -79,18 +80,27 @@ Text CharsetOfPage(std::string_view raw) {
     return matcher.SubMatchText(1, 1);
 }
 
+// A copy of a page that may be tens of megabytes, in memory that takes huge pages.
+Text CopyOfPage(std::string_view raw) {
+    Text copy;
+    copy.reserve(raw.size());
+    HintLargeBuffer(copy.data(), copy.capacity());
+    copy.assign(raw);
+    return copy;
+}
+
 }  // namespace
 
 Text DecodeResponseText(const ByteSet& bytes) {
     const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const std::string_view raw = UpToZero(all);
     const Text charset = CharsetOfPage(raw);
-    if (charset.empty() || charset == "gbk" || charset == "gb2312") return Text(raw);
+    if (charset.empty() || charset == "gbk" || charset == "gb2312") return CopyOfPage(raw);
     Iconv decode("WCHAR_T", charset.c_str());
     // A name iconv does not know converts nothing: the page stays as it came.
-    if (!decode.ok()) return Text(raw);
+    if (!decode.ok()) return CopyOfPage(raw);
     Iconv encode("CP936", "WCHAR_T");
-    if (!encode.ok()) return Text(raw);
+    if (!encode.ok()) return CopyOfPage(raw);
     std::string_view body = all;
     // Pages saved with a byte-order mark: the mark is not part of the text.
     if (IsUtf8Name(charset) && body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/memory_hint.h"
 #include "support/cookies.h"
 #include "support/request_headers.h"
 #include "support/response_charset.h"
@@ -235,6 +236,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
             std::strtoull(Text(line.substr(kLength.size())).c_str(), nullptr, 10);
         transfer->received.reserve(
             static_cast<std::size_t>(std::min<unsigned long long>(announced, kReserveLimit)));
+        HintLargeBuffer(transfer->received.data(), transfer->received.capacity());
     }
     transfer->headerBytes += line.size();
     if (transfer->headerBytes > kHeaderBlockLimit) return 0;  // ends the transfer
