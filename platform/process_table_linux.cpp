@@ -1,5 +1,8 @@
 #include "platform/process_table.h"
 
+#include "platform/process_table_linux.h"
+#include "platform/process_events_linux.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -59,15 +62,23 @@ std::string ShortCommandName(int procFd, const std::string& pidName) {
     return name;
 }
 
-std::optional<Utf16> NameOf(int procFd, const std::string& pidName) {
+}  // namespace
+
+std::optional<ProcessName> ReadProcessName(int procFd, std::uint32_t pid) {
+    const std::string pidName = std::to_string(pid);
     bool noExecutable = false;
+    ProcessName result;
     std::string name = ExeNameFromLink(procFd, pidName, noExecutable);
+    result.fromExecutable = !name.empty();
     // Processes without an executable have an empty command line too: go to the short name.
     if (name.empty() && !noExecutable) name = FirstWordOfCommandLine(procFd, pidName);
     if (name.empty()) name = ShortCommandName(procFd, pidName);
     if (name.empty()) return std::nullopt;  // the process ended while we looked
-    return Utf8ToUtf16(name);
+    result.name = Utf8ToUtf16(name);
+    return result;
 }
+
+namespace {
 
 bool ParsePid(const char* s, std::uint32_t& pid) {
     if (*s == '\0') return false;
@@ -85,33 +96,57 @@ class ProcProcessTable final : public ProcessTable {
 public:
     std::vector<ProcessEntry> Snapshot() override {
         std::vector<ProcessEntry> entries;
-        DIR* dir = ::opendir("/proc");
-        if (!dir) return entries;
-        const int procFd = ::dirfd(dir);
-        while (const dirent* entry = ::readdir(dir)) {
-            std::uint32_t pid;
-            if (!ParsePid(entry->d_name, pid)) continue;
-            if (auto name = NameOf(procFd, entry->d_name)) {
-                entries.push_back(ProcessEntry{pid, std::move(*name)});
-            }
+        int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (procFd < 0) return entries;
+        for (auto& [pid, name] : ScanProcesses(procFd)) {
+            entries.push_back(ProcessEntry{pid, std::move(name.name)});
         }
-        ::closedir(dir);
+        ::close(procFd);
         return entries;
     }
 
     std::optional<Utf16> ExeNameOf(std::uint32_t pid) override {
         int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (procFd < 0) return std::nullopt;
-        auto name = NameOf(procFd, std::to_string(pid));
+        auto name = ReadProcessName(procFd, pid);
         ::close(procFd);
-        return name;
+        if (!name) return std::nullopt;
+        return std::move(name->name);
     }
 };
 
 }  // namespace
 
-std::unique_ptr<ProcessTable> MakeSystemProcessTable() {
+std::vector<std::pair<std::uint32_t, ProcessName>> ScanProcesses(int procFd) {
+    std::vector<std::pair<std::uint32_t, ProcessName>> processes;
+    // The listing gets its own descriptor: readdir moves the position of the one it is given.
+    int listFd = ::openat(procFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return processes;
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return processes;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        std::uint32_t pid;
+        if (!ParsePid(entry->d_name, pid)) continue;
+        if (auto name = ReadProcessName(procFd, pid)) processes.emplace_back(pid, std::move(*name));
+    }
+    ::closedir(dir);
+    return processes;
+}
+
+std::unique_ptr<ProcessTable> MakeScanningProcessTable() {
     return std::make_unique<ProcProcessTable>();
+}
+
+std::unique_ptr<ProcessTable> MakeSystemProcessTableWith(const EventSocketOpener& openEvents) {
+    if (auto table = EventProcessTable::Open(openEvents)) return table;
+    return MakeScanningProcessTable();
+}
+
+std::unique_ptr<ProcessTable> MakeSystemProcessTable() {
+    return MakeSystemProcessTableWith(OpenProcessEventSocket);
 }
 
 }  // namespace varnelo
