@@ -1,50 +1,9 @@
 #include "platform/text.h"
 
-#include <iconv.h>
-
-#include <cerrno>
-#include <cstring>
+#include "platform/charset_converter.h"
 
 namespace varnelo {
 namespace {
-
-// An iconv descriptor for one conversion. Descriptors are opened per call and not cached: a
-// cache would be gone by the time exit handlers and static destructors run, and those convert
-// texts too. Once glibc has loaded a charset's module, opening costs only a few microseconds.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Converter() {
-        if (ok()) iconv_close(cd_);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts as much as it can; returns false when it stopped at an invalid or incomplete
-    // sequence, with `in` and `inLeft` pointing there.
-    bool Run(const char*& in, size_t& inLeft, std::string& out) {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        char buffer[1024];
-        while (inLeft > 0) {
-            char* dst = buffer;
-            size_t dstLeft = sizeof buffer;
-            size_t rc = iconv(cd_, const_cast<char**>(&in), &inLeft, &dst, &dstLeft);
-            out.append(buffer, dst - buffer);
-            if (rc == static_cast<size_t>(-1) && errno != E2BIG) return false;
-        }
-        return true;
-    }
-
-private:
-    iconv_t cd_;
-};
-
-void AppendUnit(std::string& bytes, char16_t unit) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-}
 
 Utf16 UnitsFromLittleEndian(const std::string& bytes) {
     Utf16 out(bytes.size() / 2, u'\0');
@@ -55,19 +14,13 @@ Utf16 UnitsFromLittleEndian(const std::string& bytes) {
     return out;
 }
 
-// Decodes with iconv from `charset`; each byte it refuses becomes U+003F.
+// Decodes with iconv from `charset`; each byte it refuses becomes U+003F. Descriptors are opened
+// per call, not cached: a cache would be gone by the time exit handlers and static destructors
+// run, and those convert texts too. Once glibc has loaded a module, opening costs microseconds.
 Utf16 DecodeWith(const std::string& charset, std::string_view input) {
-    Converter conv("UTF-16LE", charset.c_str());
+    CharsetConverter conv("UTF-16LE", charset.c_str());
     if (!conv.ok()) return {};
-    std::string bytes;
-    const char* in = input.data();
-    size_t left = input.size();
-    while (!conv.Run(in, left, bytes)) {
-        AppendUnit(bytes, u'?');
-        ++in;
-        --left;
-    }
-    return UnitsFromLittleEndian(bytes);
+    return UnitsFromLittleEndian(conv.Run(input, 1, std::string_view("?\0", 2)));
 }
 
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
@@ -102,16 +55,11 @@ Text Utf16ToCp936(std::u16string_view utf16) {
         }
         points.push_back(static_cast<wchar_t>(cp));
     }
-    Converter conv("CP936", "WCHAR_T");
-    Text out;
-    const char* in = reinterpret_cast<const char*>(points.data());
-    size_t left = points.size() * sizeof(wchar_t);
-    while (!conv.Run(in, left, out)) {
-        out.push_back('?');  // one default character per refused character
-        in += sizeof(wchar_t);
-        left -= sizeof(wchar_t);
-    }
-    return out;
+    // One default character per refused character.
+    CharsetConverter conv("CP936", "WCHAR_T");
+    return conv.Run(std::string_view(reinterpret_cast<const char*>(points.data()),
+                                     points.size() * sizeof(wchar_t)),
+                    sizeof(wchar_t), "?");
 }
 
 Utf16 Utf8ToUtf16(std::string_view utf8) {

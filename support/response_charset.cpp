@@ -1,11 +1,9 @@
 #include "support/response_charset.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <string_view>
 
+#include "platform/charset_converter.h"
 #include "platform/memory_hint.h"
 #include "support/regex_matcher.h"
 
@@ -19,48 +17,6 @@ constexpr std::size_t kSearchWindow = 1024;
 // makes iconv redo the rest of its buffer, and a large page of characters that code page 936
 // lacks would take many seconds.
 static_assert(sizeof(wchar_t) == sizeof(char32_t), "iconv's WCHAR_T is UCS-4 here");
-
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (ok()) iconv_close(cd_);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts all of `input`, `step` bytes at a time being one input character or byte as far
-    // as refusals go: each refused one becomes `replacement`, and so does an incomplete
-    // sequence at the end.
-    std::string Run(std::string_view input, std::size_t step, std::string_view replacement) {
-        std::string output;
-        char* in = const_cast<char*>(input.data());
-        std::size_t inLeft = input.size();
-        char buffer[4096];
-        while (inLeft > 0) {
-            char* out = buffer;
-            std::size_t outLeft = sizeof buffer;
-            const std::size_t rc = iconv(cd_, &in, &inLeft, &out, &outLeft);
-            const int error = errno;
-            output.append(buffer, out - buffer);
-            if (rc != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-            output.append(replacement);
-            if (error != EILSEQ) break;  // EINVAL: cut at the end
-            const std::size_t skip = std::min(step, inLeft);
-            in += skip;
-            inLeft -= skip;
-        }
-        char* out = buffer;
-        std::size_t outLeft = sizeof buffer;
-        iconv(cd_, nullptr, nullptr, &out, &outLeft);  // any shift state's closing bytes
-        return output.append(buffer, out - buffer);
-    }
-
-private:
-    iconv_t cd_;
-};
 
 std::string_view UpToZero(std::string_view text) {
     return text.substr(0, std::min(text.find('\0'), text.size()));
@@ -96,10 +52,10 @@ Text DecodeResponseText(const ByteSet& bytes) {
     const std::string_view raw = UpToZero(all);
     const Text charset = CharsetOfPage(raw);
     if (charset.empty() || charset == "gbk" || charset == "gb2312") return CopyOfPage(raw);
-    Iconv decode("WCHAR_T", charset.c_str());
+    CharsetConverter decode("WCHAR_T", charset.c_str());
     // A name iconv does not know converts nothing: the page stays as it came.
     if (!decode.ok()) return CopyOfPage(raw);
-    Iconv encode("CP936", "WCHAR_T");
+    CharsetConverter encode("CP936", "WCHAR_T");
     if (!encode.ok()) return CopyOfPage(raw);
     std::string_view body = all;
     // Pages saved with a byte-order mark: the mark is not part of the text.
